@@ -1,0 +1,94 @@
+#include "messaging/framing.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "platform/std_streams.h"
+
+namespace tolvanik {
+namespace {
+
+constexpr std::size_t kLengthSize = 4;
+constexpr std::size_t kReadAheadChunk = 64 * 1024;
+
+std::uint32_t decode_length(const char* bytes) {
+  std::uint32_t length = 0;
+  for (int i = 3; i >= 0; --i) {
+    length = (length << 8) | static_cast<unsigned char>(bytes[i]);
+  }
+  return length;
+}
+
+}  // namespace
+
+FrameReader::FrameReader(ByteSource source, bool read_ahead)
+    : source_(std::move(source)), read_ahead_(read_ahead) {}
+
+bool FrameReader::fill(std::size_t wanted) {
+  while (buffered() < wanted) {
+    if (start_ > 0) {
+      buffer_.erase(0, start_);
+      start_ = 0;
+    }
+    const std::size_t missing = wanted - buffered();
+    const std::size_t request = read_ahead_ ? std::max(missing, kReadAheadChunk) : missing;
+    const std::size_t old_size = buffer_.size();
+    buffer_.resize(old_size + request);
+    const std::size_t got = source_(std::span<char>(buffer_.data() + old_size, request));
+    buffer_.resize(old_size + got);
+    if (got == 0) return false;
+  }
+  return true;
+}
+
+std::optional<Json> FrameReader::next() {
+  if (ended_) return std::nullopt;
+  std::optional<Json> message;
+  if (fill(kLengthSize)) {
+    const std::uint32_t length = decode_length(buffer_.data() + start_);
+    if (length != 0 && length <= kMaxIncomingPayload && fill(kLengthSize + length)) {
+      message = parse_json(std::string_view(buffer_.data() + start_ + kLengthSize, length));
+      start_ += kLengthSize + length;
+    }
+  }
+  if (!message) {
+    ended_ = true;
+    std::string().swap(buffer_);
+    start_ = 0;
+  }
+  return message;
+}
+
+bool FrameReader::has_buffered_frame() const {
+  if (ended_ || buffered() < kLengthSize) return false;
+  const std::uint32_t length = decode_length(buffer_.data() + start_);
+  // A refused length ends the stream without reading on, so it is "ready".
+  return length == 0 || length > kMaxIncomingPayload || buffered() >= kLengthSize + length;
+}
+
+std::optional<Json> read_message() {
+  FrameReader reader(platform::read_stdin_some, /*read_ahead=*/false);
+  return reader.next();
+}
+
+std::optional<std::string> encode_frame(const Json& message) {
+  std::string frame(kLengthSize, '\0');
+  append_compact_json(message, frame);
+  const std::size_t length = frame.size() - kLengthSize;
+  if (length > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  for (std::size_t i = 0; i < kLengthSize; ++i) {
+    frame[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+  }
+  return frame;
+}
+
+void send_message(const Json& message) {
+  // Only the main thread writes to standard output, and each frame goes out
+  // in one write, so frames never interleave.
+  if (const auto frame = encode_frame(message)) {
+    platform::write_stdout_all(*frame);
+  }
+}
+
+}  // namespace tolvanik

@@ -1,0 +1,58 @@
+// Native-messaging frames: a 4-byte little-endian payload length, then the
+// payload, one JSON document in UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "messaging/json.h"
+
+namespace tolvanik {
+
+inline constexpr std::uint32_t kMaxIncomingPayload = 4 * 1024 * 1024;
+
+// Takes frames apart from a byte stream. Any frame that cannot be read or
+// parsed ends the stream for good: the conversation is over.
+class FrameReader {
+ public:
+  // Reads up to span.size() bytes; 0 means end of input or a failed read.
+  using ByteSource = std::function<std::size_t(std::span<char>)>;
+
+  // With `read_ahead` the reader takes whatever the source has ready, so that
+  // frames sent together are taken apart from one read. Without it, not one
+  // byte beyond the current frame is consumed.
+  FrameReader(ByteSource source, bool read_ahead);
+
+  // The next message, or nothing once the stream has ended.
+  std::optional<Json> next();
+
+  // True when next() can answer from what has been read already.
+  bool has_buffered_frame() const;
+
+ private:
+  bool fill(std::size_t wanted);
+  std::size_t buffered() const { return buffer_.size() - start_; }
+
+  ByteSource source_;
+  bool read_ahead_;
+  bool ended_ = false;
+  std::string buffer_;
+  std::size_t start_ = 0;
+};
+
+// Reads one message from standard input, consuming exactly its frame.
+std::optional<Json> read_message();
+
+// The whole frame for `message`: length and compact payload in one buffer,
+// or nothing when the payload is too long for the length field.
+std::optional<std::string> encode_frame(const Json& message);
+
+// Writes `message` as one frame to standard output in a single write. A
+// failed write is ignored: the browser may have gone away.
+void send_message(const Json& message);
+
+}  // namespace tolvanik

@@ -1,0 +1,20 @@
+// Environment variables and path conventions of the operating system.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tolvanik::platform {
+
+// The character that joins path components.
+extern const char kPathSeparator;
+
+// True for every character the system accepts between path components.
+bool is_path_separator(char c);
+
+// The value of an environment variable as UTF-8, or nothing when the variable
+// is unset or its value is not valid Unicode.
+std::optional<std::string> environment_variable(std::string_view name);
+
+}  // namespace tolvanik::platform

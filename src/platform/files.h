@@ -1,0 +1,67 @@
+// The thin file layer that the storage discipline is built on. Paths are
+// UTF-8; failures carry the system's description of the error.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tolvanik::platform {
+
+// An open file that is closed when the object goes away.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(std::intptr_t native) : native_(native) {}
+  FileHandle(FileHandle&& other) noexcept;
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+
+  std::intptr_t native() const { return native_; }
+  // Gives up ownership without closing, for a caller that closes the handle
+  // itself to see whether that fails.
+  std::intptr_t release() { return std::exchange(native_, kInvalid); }
+  bool is_open() const { return native_ != kInvalid; }
+
+  static constexpr std::intptr_t kInvalid = -1;
+
+ private:
+  std::intptr_t native_ = kInvalid;
+};
+
+// Opens `path` for writing only, creating it when missing and never
+// truncating it, shared for reading, writing and deletion.
+std::expected<FileHandle, std::string> open_lock_file(const std::string& path);
+
+// Takes an exclusive lock over the whole of `file`, waiting as long as it
+// takes for another holder to let go.
+std::expected<void, std::string> lock_whole_file(const FileHandle& file);
+
+// Releases the lock taken by lock_whole_file. Failure is not reported: the
+// lock goes away with the handle in any case.
+void unlock_whole_file(const FileHandle& file);
+
+// Reads the whole file, opened for reading only and shared for reading,
+// writing and deletion. A missing file is a failure.
+std::expected<std::string, std::string> read_whole_file(const std::string& path);
+
+// True when the file's metadata can be read.
+bool file_exists(const std::string& path);
+
+// Copies `from` over `to`, replacing an existing `to`.
+std::expected<void, std::string> copy_file(const std::string& from, const std::string& to);
+
+// Creates or truncates `path`, writes all of `bytes` and flushes them to
+// stable storage before returning.
+std::expected<void, std::string> write_durable_file(const std::string& path,
+                                                    std::string_view bytes);
+
+// Moves `from` onto `to`, replacing an existing `to` in one step, and makes
+// the new directory entry durable.
+std::expected<void, std::string> replace_file(const std::string& from, const std::string& to);
+
+}  // namespace tolvanik::platform

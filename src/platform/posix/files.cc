@@ -1,0 +1,138 @@
+#include "platform/files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "platform/posix/system_error.h"
+
+namespace tolvanik::platform {
+namespace {
+
+int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
+
+std::expected<FileHandle, std::string> open_file(const std::string& path, int flags) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return std::unexpected(last_error_text());
+  return FileHandle(fd);
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// An open-file-description lock belongs to this open of the lock file
+// alone, so closing any other descriptor of the same file cannot drop it.
+int set_whole_file_lock(const FileHandle& file, short type, int command) {
+  struct flock range{};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0;
+  range.l_len = 0;
+  return fcntl(fd_of(file), command, &range);
+}
+
+void sync_directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : native_(std::exchange(other.native_, kInvalid)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    if (is_open()) close(static_cast<int>(native_));
+    native_ = std::exchange(other.native_, kInvalid);
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() {
+  if (is_open()) close(static_cast<int>(native_));
+}
+
+std::expected<FileHandle, std::string> open_lock_file(const std::string& path) {
+  return open_file(path, O_WRONLY | O_CREAT);
+}
+
+std::expected<void, std::string> lock_whole_file(const FileHandle& file) {
+  while (set_whole_file_lock(file, F_WRLCK, F_OFD_SETLKW) != 0) {
+    if (errno != EINTR) return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+void unlock_whole_file(const FileHandle& file) { set_whole_file_lock(file, F_UNLCK, F_OFD_SETLK); }
+
+std::expected<std::string, std::string> read_whole_file(const std::string& path) {
+  auto file = open_file(path, O_RDONLY);
+  if (!file) return std::unexpected(std::move(file.error()));
+  struct stat info{};
+  if (fstat(fd_of(*file), &info) != 0) return std::unexpected(last_error_text());
+  std::string content;
+  content.reserve(static_cast<std::size_t>(info.st_size));
+  char chunk[64 * 1024];
+  while (true) {
+    const ssize_t got = read(fd_of(*file), chunk, sizeof chunk);
+    if (got == 0) return content;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(last_error_text());
+    }
+    content.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::expected<void, std::string> copy_file(const std::string& from, const std::string& to) {
+  const auto content = read_whole_file(from);
+  if (!content) return std::unexpected(content.error());
+  const auto target = open_file(to, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!target) return std::unexpected(target.error());
+  if (!write_all(fd_of(*target), *content)) return std::unexpected(last_error_text());
+  return {};
+}
+
+std::expected<void, std::string> write_durable_file(const std::string& path,
+                                                    std::string_view bytes) {
+  auto file = open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!file) return std::unexpected(std::move(file.error()));
+  if (!write_all(fd_of(*file), bytes) || fsync(fd_of(*file)) != 0) {
+    return std::unexpected(last_error_text());
+  }
+  if (close(static_cast<int>(file->release())) != 0) return std::unexpected(last_error_text());
+  return {};
+}
+
+std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error_text());
+  sync_directory_of(to);
+  return {};
+}
+
+}  // namespace tolvanik::platform
