@@ -1,15 +1,99 @@
 #include "messaging/event_loop.h"
 
+#include <cstdio>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "messaging/dispatch.h"
+#include "messaging/event_channel.h"
 #include "messaging/framing.h"
+#include "platform/clock.h"
 #include "platform/std_streams.h"
+#include "probes/storage_watcher.h"
+#include "storage/location.h"
 
 namespace tolvanik {
+namespace {
+
+constexpr int kSpawnFailureStatus = 101;
+
+template <typename Body>
+void spawn_detached(Body body) {
+  try {
+    std::thread(std::move(body)).detach();
+  } catch (const std::system_error& error) {
+    std::fprintf(stderr, "tolvanik_host: failed to spawn thread: %s\n",
+                 error.code().message().c_str());
+    std::fflush(stderr);
+    platform::exit_process(kSpawnFailureStatus);
+  }
+}
+
+// Frames that arrived together go to the main thread as one batch, so a
+// burst of requests costs the main thread one wake-up, not one per frame.
+void read_input(EventSender sender) {
+  FrameReader reader(platform::read_stdin_some, /*read_ahead=*/true);
+  std::vector<HostEvent> batch;
+  while (true) {
+    auto message = reader.next();
+    if (!message) {
+      batch.emplace_back(InputClosed{});
+      sender.send_batch(batch);
+      return;
+    }
+    batch.emplace_back(IncomingMessage{std::move(*message)});
+    if (reader.has_buffered_frame()) continue;
+    if (!sender.send_batch(batch)) return;
+  }
+}
+
+bool writes_storage(const std::string& type) {
+  return type == "setColors" || type == "syncRequest";
+}
+
+}  // namespace
+
+bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono::nanoseconds now) {
+  return now - last_host_write > kQuietAfterHostWrite;
+}
+
+Json colors_push(StorageSnapshot snapshot) {
+  Json push = Json::object();
+  push["activeTemplateId"] = std::move(snapshot.active_template_id);
+  push["lastModified"] = snapshot.last_modified;
+  push["templates"] = std::move(snapshot.templates);
+  push["type"] = "colors";
+  return push;
+}
 
 void run_event_loop(const std::string& storage_path) {
-  FrameReader reader(platform::read_stdin_some, /*read_ahead=*/true);
-  while (const auto message = reader.next()) {
-    dispatch_request(storage_path, *message);
+  auto [sender, receiver] = make_event_channel();
+  spawn_detached([input_sender = sender]() mutable { read_input(std::move(input_sender)); });
+  spawn_detached([watcher_sender = std::move(sender),
+                  file_name = utf8_text_lossy(final_component(storage_path)),
+                  directory = parent_directory(storage_path)]() mutable {
+    storage_watcher_main(std::move(watcher_sender), std::move(file_name), std::move(directory));
+  });
+
+  auto last_host_write = platform::monotonic_now();
+  std::vector<HostEvent> events;
+  while (receiver.receive_all(events)) {
+    for (HostEvent& event : events) {
+      if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
+        const bool storage_write = writes_storage(request_type(incoming->message));
+        dispatch_request(storage_path, incoming->message);
+        if (storage_write) last_host_write = platform::monotonic_now();
+      } else if (std::holds_alternative<StorageChanged>(event)) {
+        if (storage_change_pushed(last_host_write, platform::monotonic_now())) {
+          send_message(colors_push(read_storage_snapshot(storage_path)));
+        }
+      } else {
+        return;
+      }
+    }
+    events.clear();
   }
 }
 

@@ -1,11 +1,28 @@
-// The conversation while the desktop application runs.
+// The conversation while the desktop application runs: requests are answered
+// in arrival order, and changes of the storage file made by someone else are
+// pushed to the extension.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "messaging/json.h"
+#include "storage/snapshot.h"
 
 namespace tolvanik {
 
-// Answers requests until the input ends.
+// A storage change is pushed only once the host's own last write lies more
+// than a second back, so that the extension hears no echo of what it sent.
+inline constexpr std::chrono::nanoseconds kQuietAfterHostWrite = std::chrono::seconds(1);
+
+// Whether a storage change seen at `now` is pushed, given the monotonic time
+// of the host's last write.
+bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono::nanoseconds now);
+
+// The unsolicited "colors" message carrying `snapshot`.
+Json colors_push(StorageSnapshot snapshot);
+
+// Answers requests until the input ends, then returns.
 void run_event_loop(const std::string& storage_path);
 
 }  // namespace tolvanik

@@ -1,0 +1,43 @@
+#include "messaging/event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+namespace tolvanik {
+namespace {
+
+using std::chrono::nanoseconds;
+
+TEST(StorageChangePushed, OnlyAfterMoreThanOneQuietSecond) {
+  const nanoseconds written(7'000'000'000);
+  EXPECT_FALSE(storage_change_pushed(written, written));
+  EXPECT_FALSE(storage_change_pushed(written, written + nanoseconds(500'000'000)));
+  EXPECT_FALSE(storage_change_pushed(written, written + nanoseconds(1'000'000'000)));
+  EXPECT_TRUE(storage_change_pushed(written, written + nanoseconds(1'000'000'001)));
+  EXPECT_TRUE(storage_change_pushed(written, written + nanoseconds(1'500'000'000)));
+}
+
+TEST(ColorsPush, CarriesTheSnapshotInWireOrder) {
+  StorageSnapshot snapshot;
+  snapshot.templates.push_back({{"colors", Json::array()}, {"id", "a"}, {"name", "A"}});
+  snapshot.templates.push_back({{"id", "b"}});
+  snapshot.active_template_id = "b";
+  snapshot.last_modified = 1733650000123.0;
+  EXPECT_EQ(to_compact_json(colors_push(snapshot)),
+            R"({"activeTemplateId":"b","lastModified":1733650000123.0,)"
+            R"("templates":[{"colors":[],"id":"a","name":"A"},{"id":"b"}],"type":"colors"})");
+}
+
+TEST(ColorsPush, EmptySnapshotKeepsTheNumberFloatingAndANonFiniteStampBecomesNull) {
+  EXPECT_EQ(to_compact_json(colors_push(StorageSnapshot{})),
+            R"({"activeTemplateId":"","lastModified":0.0,"templates":[],"type":"colors"})");
+  StorageSnapshot infinite;
+  infinite.last_modified = INFINITY;
+  EXPECT_EQ(to_compact_json(colors_push(infinite)),
+            R"({"activeTemplateId":"","lastModified":null,"templates":[],"type":"colors"})");
+}
+
+}  // namespace
+}  // namespace tolvanik

@@ -1,0 +1,107 @@
+#include "probes/storage_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/environment.h"
+
+namespace tolvanik {
+namespace {
+
+using platform::ChangeKind;
+using platform::DirectoryChange;
+using platform::RenameSide;
+
+const std::string kDirectory = std::string("watched") + platform::kPathSeparator;
+
+DirectoryChange change(ChangeKind kind, std::vector<std::string> names,
+                       RenameSide rename = RenameSide::kNone) {
+  DirectoryChange result{kind, rename, {}};
+  for (const std::string& name : names) result.paths.push_back(kDirectory + name);
+  return result;
+}
+
+// How many StorageChanged the filter sends for `changes`.
+std::size_t signals_for(const std::vector<DirectoryChange>& changes) {
+  auto [sender, receiver] = make_event_channel();
+  for (const DirectoryChange& c : changes) on_storage_dir_event(c, "storage.json", sender);
+  { const EventSender dropped = std::move(sender); }
+  std::vector<HostEvent> events;
+  receiver.receive_all(events);
+  for (const HostEvent& event : events) EXPECT_TRUE(std::holds_alternative<StorageChanged>(event));
+  return events.size();
+}
+
+TEST(StorageDirEvent, EveryCreateModifyOrRenameOfTheStorageFileSignals) {
+  EXPECT_EQ(signals_for({
+                change(ChangeKind::kCreate, {"storage.json"}),
+                change(ChangeKind::kModify, {"storage.json"}),
+                change(ChangeKind::kModify, {"storage.json"}),
+                change(ChangeKind::kModify, {"storage.json"}, RenameSide::kNewName),
+                change(ChangeKind::kModify, {"storage.json"}, RenameSide::kOldName),
+            }),
+            5u);
+}
+
+TEST(StorageDirEvent, RemovalsOtherKindsAndOtherNamesAreIgnored) {
+  EXPECT_EQ(signals_for({
+                change(ChangeKind::kRemove, {"storage.json"}),
+                change(ChangeKind::kOther, {"storage.json"}),
+                change(ChangeKind::kModify, {"Storage.json"}),
+                change(ChangeKind::kModify, {"STORAGE.JSON"}),
+                change(ChangeKind::kModify, {"storage.json.bak"}),
+                change(ChangeKind::kCreate, {"storage.json.tmp"}),
+                change(ChangeKind::kModify, {"storage.json.lock"}),
+                change(ChangeKind::kModify, {"storage.json.new"}, RenameSide::kOldName),
+                change(ChangeKind::kModify, {"storage.json "}),
+                change(ChangeKind::kModify, {""}),
+                change(ChangeKind::kModify, {}),
+            }),
+            0u);
+}
+
+TEST(StorageDirEvent, OneSignalPerRecordWhateverItsPaths) {
+  EXPECT_EQ(
+      signals_for({change(ChangeKind::kModify, {"other", "", "storage.json", "storage.json"})}),
+      1u);
+}
+
+TEST(StorageDirEvent, SendingAfterTheReceiverIsGoneIsHarmless) {
+  auto [sender, receiver] = make_event_channel();
+  { const EventReceiver gone = std::move(receiver); }
+  on_storage_dir_event(change(ChangeKind::kModify, {"storage.json"}), "storage.json", sender);
+}
+
+TEST(Utf8TextLossy, ReplacesEachIllFormedSequenceWithOneReplacementCharacter) {
+  EXPECT_EQ(utf8_text_lossy("storage.json"), "storage.json");
+  EXPECT_EQ(utf8_text_lossy("gr\xC3\xBCn \xF0\x9F\x8E\xA8"), "gr\xC3\xBCn \xF0\x9F\x8E\xA8");
+  // A lone continuation byte, a truncated three-byte sequence, an overlong
+  // form, a surrogate and a byte that never occurs.
+  EXPECT_EQ(utf8_text_lossy("a\x80"
+                            "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(utf8_text_lossy("a\xE2\x82"
+                            "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(utf8_text_lossy("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(utf8_text_lossy("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(utf8_text_lossy("\xFF"
+                            "storage.json"),
+            "\xEF\xBF\xBDstorage.json");
+  EXPECT_EQ(utf8_text_lossy("\xF0\x9F\x8E"), "\xEF\xBF\xBD");
+}
+
+TEST(StorageDirEvent, NamesAreComparedAsText) {
+  auto [sender, receiver] = make_event_channel();
+  const std::string file_name = utf8_text_lossy("st\xFFrage.json");
+  on_storage_dir_event(change(ChangeKind::kModify, {"st\xFFrage.json"}), file_name, sender);
+  on_storage_dir_event(change(ChangeKind::kModify, {"st\xFErage.json"}), file_name, sender);
+  { const EventSender dropped = std::move(sender); }
+  std::vector<HostEvent> events;
+  receiver.receive_all(events);
+  EXPECT_EQ(events.size(), 2u) << "both names read as st\\uFFFDrage.json";
+}
+
+}  // namespace
+}  // namespace tolvanik
