@@ -1,0 +1,81 @@
+#include "storage/storage_file.h"
+
+#include "storage/location.h"
+
+namespace tolvanik {
+namespace {
+
+constexpr std::string_view kLockExtension = "json.lock";
+constexpr std::string_view kTemporaryExtension = "json.tmp";
+constexpr std::string_view kBackupExtension = "json.bak";
+
+enum class ObjectFileState { kObject, kAbsentOrEmpty, kOtherContent };
+
+struct ObjectFile {
+  std::optional<Json> object;
+  ObjectFileState state = ObjectFileState::kAbsentOrEmpty;
+};
+
+// "{}" and an empty file hold nothing worth keeping; anything else that is
+// not an object with members is content the host does not understand.
+ObjectFile read_object_file(const std::string& path) {
+  const auto text = platform::read_whole_file(path);
+  if (!text) {
+    return {std::nullopt, platform::file_exists(path) ? ObjectFileState::kOtherContent
+                                                      : ObjectFileState::kAbsentOrEmpty};
+  }
+  if (text->empty()) return {};
+  auto value = parse_json(*text);
+  if (!value || !value->is_object()) return {std::nullopt, ObjectFileState::kOtherContent};
+  if (value->empty()) return {};
+  return {std::move(value), ObjectFileState::kObject};
+}
+
+}  // namespace
+
+StorageLock::~StorageLock() {
+  if (file_.is_open()) platform::unlock_whole_file(file_);
+}
+
+std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path) {
+  auto file = platform::open_lock_file(sibling_path(storage_path, kLockExtension));
+  if (!file) return std::unexpected("Lock file open error: " + file.error());
+  if (auto locked = platform::lock_whole_file(*file); !locked) {
+    return std::unexpected("File lock error: " + locked.error());
+  }
+  return StorageLock(std::move(*file));
+}
+
+std::optional<Json> read_json_object(const std::string& path) {
+  return read_object_file(path).object;
+}
+
+LoadedStorage load_storage_document(const std::string& storage_path) {
+  ObjectFile storage = read_object_file(storage_path);
+  if (storage.object) return {std::move(storage.object), false};
+  const std::string backup_path = sibling_path(storage_path, kBackupExtension);
+  if (auto backup = read_json_object(backup_path)) {
+    // Failing to restore costs nothing now: the backup's content is used.
+    (void)platform::copy_file(backup_path, storage_path);
+    return {std::move(backup), false};
+  }
+  return {std::nullopt, storage.state == ObjectFileState::kOtherContent};
+}
+
+std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
+                                                         std::string_view bytes) {
+  if (platform::file_exists(storage_path)) {
+    // A stale backup is better than none, and the new text must still go in.
+    (void)platform::copy_file(storage_path, sibling_path(storage_path, kBackupExtension));
+  }
+  const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
+  if (auto written = platform::write_durable_file(temporary_path, bytes); !written) {
+    return std::unexpected("Write error: " + written.error());
+  }
+  if (auto renamed = platform::replace_file(temporary_path, storage_path); !renamed) {
+    return std::unexpected("Rename error: " + renamed.error());
+  }
+  return {};
+}
+
+}  // namespace tolvanik

@@ -1,0 +1,56 @@
+// The discipline around the desktop application's storage file: the lock
+// beside it, the tolerant read that falls back to the backup, and the
+// commit of a new document by backup copy, temporary file and rename.
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "messaging/json.h"
+#include "platform/files.h"
+
+namespace tolvanik {
+
+// Holds the exclusive lock on storage.json.lock; letting go of the object
+// unlocks and closes the file.
+class StorageLock {
+ public:
+  explicit StorageLock(platform::FileHandle file) : file_(std::move(file)) {}
+  StorageLock(StorageLock&&) noexcept = default;
+  StorageLock& operator=(StorageLock&&) = delete;
+  ~StorageLock();
+
+ private:
+  platform::FileHandle file_;
+};
+
+// Waits as long as it takes for the storage lock. Fails with a text that
+// starts "Lock file open error: " or "File lock error: ".
+std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path);
+
+// The JSON object in the file at `path` when it has at least one member.
+std::optional<Json> read_json_object(const std::string& path);
+
+struct LoadedStorage {
+  // The storage file's object, else the backup's; nothing when neither has one.
+  std::optional<Json> document;
+  // The storage file exists and holds something other than nothing or a
+  // JSON object. Replacing it would destroy data the host cannot read.
+  bool storage_file_unreadable = false;
+};
+
+// Reads the storage document; restores the backup over a storage file that
+// yields no document. Call only while holding the StorageLock.
+LoadedStorage load_storage_document(const std::string& storage_path);
+
+// Replaces the storage file with `bytes`: the current file is copied to the
+// backup, the bytes go durably to the temporary file, which is renamed over
+// the storage file. Fails with a text that starts "Write error: " or
+// "Rename error: ", leaving the storage file as it was. Call only while
+// holding the StorageLock.
+std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
+                                                         std::string_view bytes);
+
+}  // namespace tolvanik

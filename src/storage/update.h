@@ -1,0 +1,29 @@
+// Writes the extension's templates into the desktop application's storage.
+#pragma once
+
+#include <chrono>
+#include <expected>
+#include <string>
+
+#include "messaging/json.h"
+
+namespace tolvanik {
+
+enum class UpdateOutcome {
+  kCommitted,
+  // The message carried no "templates" array: no file was touched.
+  kNothingToUpdate,
+};
+
+// Merges the message's "templates", "activeTemplateId" and "lastModified"
+// into the storage document under the storage lock and commits it. Every
+// member of the document the host does not own is kept. A failure leaves
+// every file as it was and says why.
+std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
+                                                         const Json& message);
+
+// The stamp an update stores for `now_since_epoch`: whole milliseconds, 0
+// before the epoch.
+double unix_millis_stamp(std::chrono::nanoseconds now_since_epoch);
+
+}  // namespace tolvanik
