@@ -1,0 +1,159 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/win32/text.h"
+
+namespace tolvanik::platform {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr std::size_t kMaxTransfer = 1u << 30;
+// The headers declare this class only for a newer _WIN32_WINNT than the one
+// the build targets; its value is fixed by the system's interface.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+std::expected<FileHandle, std::string> open_file(const std::string& path, DWORD access,
+                                                 DWORD disposition, DWORD attributes) {
+  const HANDLE handle = CreateFileW(to_wide(path).c_str(), access, kShareAll, nullptr, disposition,
+                                    attributes, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
+  return FileHandle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+bool write_all(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min(bytes.size(), kMaxTransfer));
+    if (!WriteFile(file, bytes.data(), wanted, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// Renames through an open handle of `from`. Unlike MoveFileExW this can
+// replace a target that another process holds open with delete sharing,
+// which the desktop application may do with its storage file.
+std::expected<void, std::string> rename_by_handle(const std::string& from, const std::string& to) {
+  auto source = open_file(from, DELETE | SYNCHRONIZE, OPEN_EXISTING, 0);
+  if (!source) return std::unexpected(std::move(source.error()));
+  const std::wstring target = to_wide(to);
+  const DWORD name_bytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  // The name travels inside the structure, with a terminator after it.
+  std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = name_bytes;
+  std::memcpy(info->FileName, target.c_str(), name_bytes + sizeof(wchar_t));
+  const DWORD size = static_cast<DWORD>(buffer.size());
+  if (SetFileInformationByHandle(handle_of(*source), kFileRenameInfoEx, info, size)) return {};
+  if (GetLastError() != ERROR_INVALID_PARAMETER) return std::unexpected(last_error_text());
+  // Systems before Windows 10 1607, and Wine, know only the plain rename.
+  info->Flags = 0;
+  info->ReplaceIfExists = TRUE;
+  if (SetFileInformationByHandle(handle_of(*source), FileRenameInfo, info, size)) return {};
+  return std::unexpected(last_error_text());
+}
+
+}  // namespace
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : native_(std::exchange(other.native_, kInvalid)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    if (is_open()) CloseHandle(reinterpret_cast<HANDLE>(native_));
+    native_ = std::exchange(other.native_, kInvalid);
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() {
+  if (is_open()) CloseHandle(reinterpret_cast<HANDLE>(native_));
+}
+
+std::expected<FileHandle, std::string> open_lock_file(const std::string& path) {
+  return open_file(path, GENERIC_WRITE, OPEN_ALWAYS, 0);
+}
+
+std::expected<void, std::string> lock_whole_file(const FileHandle& file) {
+  OVERLAPPED range{};
+  if (!LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &range)) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+void unlock_whole_file(const FileHandle& file) {
+  UnlockFile(handle_of(file), 0, 0, MAXDWORD, MAXDWORD);
+}
+
+std::expected<std::string, std::string> read_whole_file(const std::string& path) {
+  auto file = open_file(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (!file) return std::unexpected(std::move(file.error()));
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle_of(*file), &size)) return std::unexpected(last_error_text());
+  // One byte beyond the size lets the first read take the whole file and
+  // the second find its end; a file that grows meanwhile is read on.
+  std::string content(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == content.size()) content.resize(content.size() * 2);
+    DWORD got = 0;
+    const DWORD wanted = static_cast<DWORD>(std::min(content.size() - filled, kMaxTransfer));
+    if (!ReadFile(handle_of(*file), content.data() + filled, wanted, &got, nullptr)) {
+      return std::unexpected(last_error_text());
+    }
+    if (got == 0) break;
+    filled += got;
+  }
+  content.resize(filled);
+  return content;
+}
+
+bool file_exists(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  return GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &attributes) != 0;
+}
+
+std::expected<void, std::string> copy_file(const std::string& from, const std::string& to) {
+  if (!CopyFileExW(to_wide(from).c_str(), to_wide(to).c_str(), nullptr, nullptr, nullptr, 0)) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+std::expected<void, std::string> write_durable_file(const std::string& path,
+                                                    std::string_view bytes) {
+  auto file = open_file(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  if (!file) return std::unexpected(std::move(file.error()));
+  // Without the flush a power loss soon after a save could leave both the
+  // storage file and its backup torn.
+  if (!write_all(handle_of(*file), bytes) || !FlushFileBuffers(handle_of(*file))) {
+    return std::unexpected(last_error_text());
+  }
+  if (!CloseHandle(reinterpret_cast<HANDLE>(file->release()))) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {
+  if (MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+  if (GetLastError() != ERROR_ACCESS_DENIED) return std::unexpected(last_error_text());
+  return rename_by_handle(from, to);
+}
+
+}  // namespace tolvanik::platform

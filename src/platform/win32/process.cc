@@ -1,0 +1,251 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/win32/text.h"
+
+namespace tolvanik::platform {
+namespace {
+
+// Closes a handle however the function that opened it ends.
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { reset(); }
+
+  HANDLE get() const { return handle_; }
+  HANDLE* out() { return &handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void reset() {
+    if (valid()) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// Calls a system function that fills a buffer and returns the length it
+// wrote, or the length it needs when the buffer is too small.
+template <typename Fill>
+std::wstring fetch_text(Fill fill) {
+  std::wstring text(MAX_PATH, L'\0');
+  while (true) {
+    const UINT length = fill(text.data(), static_cast<UINT>(text.size()));
+    if (length == 0) return {};
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
+    }
+    text.resize(std::max<std::size_t>(length, text.size() * 2));
+  }
+}
+
+std::wstring own_directory() {
+  const std::wstring path = fetch_text([](wchar_t* buffer, UINT size) -> UINT {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
+    // A truncated name fills the buffer exactly; ask for a larger one.
+    return length == size ? size : length;
+  });
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool is_regular_file(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> path_directories() {
+  std::vector<std::wstring> directories;
+  const auto path = environment_variable("PATH");
+  if (!path) return directories;
+  std::size_t start = 0;
+  while (start <= path->size()) {
+    const std::size_t end = std::min(path->find(';', start), path->size());
+    std::string_view entry(path->data() + start, end - start);
+    // Entries with a ';' in them are written in double quotes.
+    if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
+      entry = entry.substr(1, entry.size() - 2);
+    }
+    // An empty entry would mean the current directory, which is never searched.
+    if (!entry.empty()) directories.push_back(to_wide(entry));
+    start = end + 1;
+  }
+  return directories;
+}
+
+// Quotes one argument so that the child's command-line parser gives it back
+// unchanged: backslashes count only in front of a double quote.
+void append_quoted(std::wstring& command_line, std::wstring_view argument) {
+  if (!command_line.empty()) command_line.push_back(L' ');
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
+    command_line.append(argument);
+    return;
+  }
+  command_line.push_back(L'"');
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped.
+    command_line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    command_line.push_back(c);
+  }
+  // Before the closing quote they are doubled too.
+  command_line.append(backslashes * 2, L'\\');
+  command_line.push_back(L'"');
+}
+
+// The name the child sees as its own: the program's file name without ".exe".
+std::wstring bare_name_of(const std::wstring& program) {
+  const std::size_t slash = program.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? program : program.substr(slash + 1);
+  if (name.size() > 4) {
+    std::wstring extension = name.substr(name.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    if (extension == L".exe") name.resize(name.size() - 4);
+  }
+  return name;
+}
+
+// Reads a pipe to its end; the bytes go to `sink` unless it is null.
+bool drain_pipe(HANDLE pipe, std::string* sink) {
+  char chunk[4096];
+  while (true) {
+    DWORD got = 0;
+    if (!ReadFile(pipe, chunk, sizeof chunk, &got, nullptr)) {
+      return GetLastError() == ERROR_BROKEN_PIPE;
+    }
+    if (sink != nullptr) sink->append(chunk, got);
+  }
+}
+
+DWORD WINAPI discard_pipe(void* pipe) {
+  drain_pipe(static_cast<HANDLE>(pipe), nullptr);
+  return 0;
+}
+
+struct AttributeListDeleter {
+  void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
+    DeleteProcThreadAttributeList(list);
+    ::operator delete(list);
+  }
+};
+using AttributeList = std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter>;
+
+// An attribute list that hands exactly `handles` to the child, however
+// many other inheritable handles the process holds.
+AttributeList inherit_only(std::span<HANDLE> handles) {
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  auto* list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(::operator new(size));
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    ::operator delete(list);
+    return nullptr;
+  }
+  AttributeList owned(list);
+  if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                 handles.size_bytes(), nullptr, nullptr)) {
+    return nullptr;
+  }
+  return owned;
+}
+
+}  // namespace
+
+std::optional<std::string> find_system_program(std::string_view bare_name) {
+  std::vector<std::wstring> directories;
+  directories.push_back(own_directory());
+  directories.push_back(fetch_text(GetSystemDirectoryW));
+  directories.push_back(fetch_text(GetWindowsDirectoryW));
+  for (auto& directory : path_directories()) directories.push_back(std::move(directory));
+  const std::wstring file_name = to_wide(bare_name) + L".exe";
+  for (const auto& directory : directories) {
+    if (directory.empty()) continue;
+    std::wstring candidate = directory;
+    if (candidate.back() != L'\\' && candidate.back() != L'/') candidate.push_back(L'\\');
+    candidate += file_name;
+    if (is_regular_file(candidate)) return to_utf8_lossy(candidate);
+  }
+  return std::nullopt;
+}
+
+std::expected<std::string, std::string> run_and_capture(const std::string& program,
+                                                        const std::vector<std::string>& arguments) {
+  const std::wstring application = to_wide(program);
+  std::wstring command_line;
+  append_quoted(command_line, bare_name_of(application));
+  for (const auto& argument : arguments) append_quoted(command_line, to_wide(argument));
+
+  // The child's ends are inheritable; the attribute list below limits the
+  // inheritance to them.
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  OwnedHandle output_read, output_write, errors_read, errors_write;
+  if (!CreatePipe(output_read.out(), output_write.out(), &inheritable, 0) ||
+      !CreatePipe(errors_read.out(), errors_write.out(), &inheritable, 0) ||
+      !SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(errors_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+    return std::unexpected(last_error_text());
+  }
+  OwnedHandle null_input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inheritable, OPEN_EXISTING, 0, nullptr));
+  if (!null_input.valid()) return std::unexpected(last_error_text());
+
+  // Standard error is read on a thread of its own so that a child filling
+  // either pipe never waits for the other to be read. The thread ends when
+  // the last write end closes, whether or not the child ever starts.
+  OwnedHandle errors_reader(CreateThread(nullptr, 0, discard_pipe, errors_read.get(), 0, nullptr));
+  if (!errors_reader.valid()) return std::unexpected(last_error_text());
+
+  HANDLE child_handles[] = {null_input.get(), output_write.get(), errors_write.get()};
+  const AttributeList attributes = inherit_only(child_handles);
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = null_input.get();
+  startup.StartupInfo.hStdOutput = output_write.get();
+  startup.StartupInfo.hStdError = errors_write.get();
+  startup.lpAttributeList = attributes.get();
+  PROCESS_INFORMATION child{};
+  const bool started =
+      attributes &&
+      CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                     EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &child);
+  const DWORD start_error = GetLastError();
+  // Only the child may hold the write ends now, so the reads end with it.
+  output_write.reset();
+  errors_write.reset();
+  null_input.reset();
+  OwnedHandle process(started ? child.hProcess : nullptr);
+  OwnedHandle thread(started ? child.hThread : nullptr);
+
+  std::string captured;
+  const bool drained = started && drain_pipe(output_read.get(), &captured);
+  // Closing our end makes the child's further writes fail instead of
+  // blocking it when reading stopped early.
+  output_read.reset();
+  WaitForSingleObject(errors_reader.get(), INFINITE);
+  if (!started) return std::unexpected(error_text(start_error));
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+    return std::unexpected(last_error_text());
+  }
+  if (!drained) return std::unexpected("reading the child's output failed");
+  return captured;
+}
+
+}  // namespace tolvanik::platform

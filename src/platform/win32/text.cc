@@ -1,0 +1,81 @@
+#include "platform/win32/text.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace tolvanik::platform {
+namespace {
+
+void append_code_point(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// Decodes UTF-16 by hand rather than through WideCharToMultiByte, whose
+// treatment of unpaired surrogates has differed between system versions.
+std::optional<std::string> to_utf8(std::wstring_view wide, bool replace_unpaired) {
+  std::string out;
+  out.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const char32_t unit = static_cast<char16_t>(wide[i]);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      append_code_point(out, unit);
+      continue;
+    }
+    if (unit <= 0xDBFF && i + 1 < wide.size()) {
+      const char32_t low = static_cast<char16_t>(wide[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        append_code_point(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (!replace_unpaired) return std::nullopt;
+    append_code_point(out, 0xFFFD);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::wstring to_wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  // Paths and names handled here are far below INT_MAX bytes.
+  const int length = static_cast<int>(std::min<std::size_t>(utf8.size(), INT_MAX));
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), needed);
+  return wide;
+}
+
+std::optional<std::string> to_utf8_strict(std::wstring_view wide) { return to_utf8(wide, false); }
+
+std::string to_utf8_lossy(std::wstring_view wide) { return *to_utf8(wide, true); }
+
+std::string error_text(DWORD code) {
+  wchar_t* message = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  if (length == 0) return "system error " + std::to_string(code);
+  std::wstring_view text(message, length);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.remove_suffix(1);
+  std::string utf8 = to_utf8_lossy(text);
+  LocalFree(message);
+  return utf8;
+}
+
+}  // namespace tolvanik::platform
