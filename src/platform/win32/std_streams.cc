@@ -43,6 +43,7 @@ void exit_process(int status) {
   // Ending the process outright stops threads blocked in reads without any
   // library teardown running under their feet.
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  // Not reached: terminating the own process does not return.
   ExitProcess(static_cast<UINT>(status));
 }
 
