@@ -34,7 +34,8 @@ TEST_F(UpdateTest, MessageWithoutTemplatesArrayTouchesNoFile) {
 
 TEST_F(UpdateTest, NewStorageFileHoldsJustTheThreeMembersPrettyPrinted) {
   const auto outcome = update_storage(
-      storage(), *parse_json(R"({"templates":[],"activeTemplateId":"t1","lastModified":1733600000000})"));
+      storage(),
+      *parse_json(R"({"templates":[],"activeTemplateId":"t1","lastModified":1733600000000})"));
   ASSERT_TRUE(outcome);
   EXPECT_EQ(read_file(storage()),
             "{\n  \"tolvanik_active_template\": \"t1\",\n"

@@ -67,9 +67,15 @@ TEST_P(StorageReadTest, LockFileIsCreatedEmptyWhenMissingAndLeftAloneWhenPresent
 }
 
 TEST_P(StorageReadTest, UnreadableStorageFileFallsBackToTheBackupAndIsRestored) {
-  const std::string unreadable[] = {
-      "{}", "", "\xEF\xBB\xBF{\"a\":1}", "{\"a\":\"\xC3\"}", "[1]", "\"text\"", "{\"a\":1} x",
-      std::string(128, '[') + std::string(128, ']'), "{\"tolvanik_templates\": ["};
+  const std::string unreadable[] = {"{}",
+                                    "",
+                                    "\xEF\xBB\xBF{\"a\":1}",
+                                    "{\"a\":\"\xC3\"}",
+                                    "[1]",
+                                    "\"text\"",
+                                    "{\"a\":1} x",
+                                    std::string(128, '[') + std::string(128, ']'),
+                                    "{\"tolvanik_templates\": ["};
   for (const std::string& text : unreadable) {
     SCOPED_TRACE(text);
     write_storage_file(text);
@@ -95,8 +101,9 @@ TEST_P(StorageReadTest, ReportsTheDesktopApplicationAsRunning) {
   write_storage_file(R"({"tolvanik_last_modified": 5})");
   start();
   ASSERT_TRUE(send_frame(R"({"type":"getStatus"})"));
-  EXPECT_EQ(read_frame(),
-            R"({"activeTemplateId":"","isRunning":true,"lastModified":5.0,"templates":[],"type":"status"})");
+  EXPECT_EQ(
+      read_frame(),
+      R"({"activeTemplateId":"","isRunning":true,"lastModified":5.0,"templates":[],"type":"status"})");
   close_input();
   EXPECT_EQ(wait_exit(), 0);
   EXPECT_EQ(tasklist_starts().size(), 4u) << "two at start, two for the request";

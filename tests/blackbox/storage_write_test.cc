@@ -32,11 +32,12 @@ const std::string kSetColorsFailed = R"({"success":false,"type":"setColorsResult
 
 TEST_P(StorageWriteTest, SetColorsCreatesTheStorageFileWithoutBackup) {
   create_storage_dir();
-  EXPECT_EQ(reply_to(R"({"type":"setColors","activeTemplateId":"warm","lastModified":1733600000000,)"
-                     R"("templates":[{"id":"warm","name":"Warm","isLocked":true,"colors":[)"
-                     R"({"id":"c1","name":"Red","hex":"#ff0000","isAutoNamed":true,"isLocked":false},)"
-                     R"({"id":"c2","hex":"#00FF00"}]}]})"),
-            kSetColorsOk);
+  EXPECT_EQ(
+      reply_to(R"({"type":"setColors","activeTemplateId":"warm","lastModified":1733600000000,)"
+               R"("templates":[{"id":"warm","name":"Warm","isLocked":true,"colors":[)"
+               R"({"id":"c1","name":"Red","hex":"#ff0000","isAutoNamed":true,"isLocked":false},)"
+               R"({"id":"c2","hex":"#00FF00"}]}]})"),
+      kSetColorsOk);
   EXPECT_EQ(read_storage_file(), R"({
   "tolvanik_active_template": "warm",
   "tolvanik_last_modified": 1733600000000.0,
@@ -88,11 +89,12 @@ const std::string kDesktopDocument =
 // string id, are gone; the desktop's own members stay.
 TEST_P(StorageWriteTest, SetColorsMergesIntoTheDesktopDocumentAndKeepsABackup) {
   write_storage_file(kDesktopDocument);
-  EXPECT_EQ(reply_to(R"({"type":"setColors","activeTemplateId":"warm","lastModified":1733600000000,)"
-                     R"("templates":[{"id":"warm","name":"Renamed","isLocked":"yes","colors":[)"
-                     R"({"id":"a1","name":"Red","hex":"#ff0000","isAutoNamed":true,"note":"kept"}]},)"
-                     R"({"id":5,"name":"Cool","colors":[{"id":"b1","name":"Blue","hex":"#0000ff"}]}]})"),
-            kSetColorsOk);
+  EXPECT_EQ(
+      reply_to(R"({"type":"setColors","activeTemplateId":"warm","lastModified":1733600000000,)"
+               R"("templates":[{"id":"warm","name":"Renamed","isLocked":"yes","colors":[)"
+               R"({"id":"a1","name":"Red","hex":"#ff0000","isAutoNamed":true,"note":"kept"}]},)"
+               R"({"id":5,"name":"Cool","colors":[{"id":"b1","name":"Blue","hex":"#0000ff"}]}]})"),
+      kSetColorsOk);
   EXPECT_EQ(read_storage_file(), R"({
   "tolvanik_active_template": "warm",
   "tolvanik_last_modified": 1733600000000.0,
@@ -178,8 +180,9 @@ TEST_P(StorageWriteTest, AbsentStampIsTheCurrentTimeInWholeMilliseconds) {
 
 TEST_P(StorageWriteTest, SetColorsWithoutTemplatesArrayTouchesNoFile) {
   create_storage_dir();
-  for (const std::string request : {R"({"type":"setColors"})", R"({"type":"setColors","templates":{}})",
-                                    R"({"type":"setColors","templates":"[]"})"}) {
+  for (const std::string request :
+       {R"({"type":"setColors"})", R"({"type":"setColors","templates":{}})",
+        R"({"type":"setColors","templates":"[]"})"}) {
     SCOPED_TRACE(request);
     EXPECT_EQ(reply_to(request), kSetColorsOk);
     EXPECT_TRUE(std::filesystem::is_empty(storage_dir())) << "not even the lock file";
