@@ -43,6 +43,11 @@ std::int64_t next_revision(const Json* stored) {
   return 1;
 }
 
+bool is_replaced_on_update(std::string_view key) {
+  return key == "colors" || key == "contentHash" || key == "isLocked" || key == "lastModified" ||
+         key == "modifiedBy" || key == "name" || key == "revision";
+}
+
 }  // namespace
 
 StoredTemplateIndex build_stored_template_index(const Json& stored_templates) {
@@ -112,16 +117,23 @@ Json merge_template(const Json& incoming, const StoredTemplateIndex& index, doub
     return Json(std::move(record));
   }
 
-  Json record = *stored->second;
-  const std::int64_t revision = next_revision(typed_member(record, "revision", &Json::is_number));
-  record["colors"] = std::move(colors);
-  record["contentHash"] = std::move(content_hash);
-  record["isLocked"] = is_locked;
-  record["lastModified"] = last_modified;
-  record["modifiedBy"] = device_id;
-  record["name"] = name;
-  record["revision"] = revision;
-  return record;
+  // Copy the stored record without the members about to be replaced, so
+  // that its old colours are not deep-copied only to be dropped.
+  const Json& stored_record = *stored->second;
+  const std::int64_t revision =
+      next_revision(typed_member(stored_record, "revision", &Json::is_number));
+  Json::object_t record;
+  for (const auto& [key, value] : stored_record.get_ref<const Json::object_t&>()) {
+    if (!is_replaced_on_update(key)) record.emplace_hint(record.end(), key, value);
+  }
+  record.emplace("colors", std::move(colors));
+  record.emplace("contentHash", std::move(content_hash));
+  record.emplace("isLocked", is_locked);
+  record.emplace("lastModified", last_modified);
+  record.emplace("modifiedBy", device_id);
+  record.emplace("name", name);
+  record.emplace("revision", revision);
+  return Json(std::move(record));
 }
 
 }  // namespace tolvanik
