@@ -4,7 +4,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include "platform/posix/system_error.h"
+#include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
 namespace {

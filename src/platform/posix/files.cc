@@ -9,7 +9,7 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/posix/system_error.h"
+#include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
 namespace {
@@ -20,18 +20,6 @@ std::expected<FileHandle, std::string> open_file(const std::string& path, int fl
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(last_error_text());
   return FileHandle(fd);
-}
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // An open-file-description lock belongs to this open of the lock file

@@ -11,7 +11,7 @@
 #include <array>
 
 #include "platform/environment.h"
-#include "platform/posix/system_error.h"
+#include "platform/posix/fd_io.h"
 
 extern char** environ;
 

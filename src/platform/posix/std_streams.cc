@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "platform/posix/fd_io.h"
+
 namespace tolvanik::platform {
 
 void prepare_process() {
@@ -20,17 +22,7 @@ std::size_t read_stdin_some(std::span<char> buffer) {
   }
 }
 
-bool write_stdout_all(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
+bool write_stdout_all(std::string_view bytes) { return write_all(STDOUT_FILENO, bytes); }
 
 void exit_process(int status) { _exit(status); }
 
