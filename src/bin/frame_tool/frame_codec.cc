@@ -51,8 +51,9 @@ std::expected<std::optional<Json>, std::string> FrameDecoder::next() {
   }
   if (buffered() < kLengthSize + length) return std::nullopt;
   auto value = parse_json(std::string_view(buffer_.data() + start_ + kLengthSize, length));
-  if (!value)
+  if (!value) {
     return std::unexpected(frame_error(frames_read_ + 1, "payload is not one JSON value"));
+  }
   start_ += kLengthSize + length;
   ++frames_read_;
   return value;
