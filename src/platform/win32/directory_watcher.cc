@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <optional>
 
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tolvanik::platform {
@@ -18,56 +20,36 @@ constexpr DWORD kNotifyFilter = 0x15F;
 // Records are DWORD-aligned within the buffer, so the buffer must be too.
 using ChangeBuffer = std::array<DWORD, kBufferBytes / sizeof(DWORD)>;
 
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
-
 bool issue_read(HANDLE directory, ChangeBuffer& buffer, OVERLAPPED& overlapped) {
   ResetEvent(overlapped.hEvent);
   return ReadDirectoryChangesW(directory, buffer.data(), kBufferBytes, FALSE, kNotifyFilter,
                                nullptr, &overlapped, nullptr) != 0;
 }
 
-DirectoryChange change_for(DWORD action, std::string path) {
+// The change a record reports, or nothing for actions that are not passed on.
+std::optional<DirectoryChange> change_for(DWORD action) {
   DirectoryChange change;
   switch (action) {
     case FILE_ACTION_ADDED:
       change.kind = ChangeKind::kCreate;
-      break;
+      return change;
     case FILE_ACTION_REMOVED:
       change.kind = ChangeKind::kRemove;
-      break;
+      return change;
     case FILE_ACTION_MODIFIED:
       change.kind = ChangeKind::kModify;
-      break;
+      return change;
     case FILE_ACTION_RENAMED_OLD_NAME:
       change.kind = ChangeKind::kModify;
       change.rename = RenameSide::kOldName;
-      break;
+      return change;
     case FILE_ACTION_RENAMED_NEW_NAME:
       change.kind = ChangeKind::kModify;
       change.rename = RenameSide::kNewName;
-      break;
+      return change;
+    default:
+      return std::nullopt;
   }
-  change.paths.push_back(std::move(path));
-  return change;
-}
-
-bool is_reported(DWORD action) {
-  return action == FILE_ACTION_ADDED || action == FILE_ACTION_REMOVED ||
-         action == FILE_ACTION_MODIFIED || action == FILE_ACTION_RENAMED_OLD_NAME ||
-         action == FILE_ACTION_RENAMED_NEW_NAME;
 }
 
 // Hands on the records of one completed read, in buffer order. The walk
@@ -82,9 +64,10 @@ void deliver(const ChangeBuffer& buffer, DWORD bytes, const std::string& directo
     const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + offset);
     const std::size_t name_bytes =
         std::min<std::size_t>(record->FileNameLength, end - offset - kHeader);
-    if (is_reported(record->Action)) {
+    if (auto change = change_for(record->Action)) {
       const std::wstring_view name(record->FileName, name_bytes / sizeof(wchar_t));
-      on_change(change_for(record->Action, directory + "\\" + to_utf8_lossy(name)));
+      change->paths.push_back(directory + "\\" + to_utf8_lossy(name));
+      on_change(*change);
     }
     if (record->NextEntryOffset == 0) break;
     offset += record->NextEntryOffset;

@@ -9,31 +9,11 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tolvanik::platform {
 namespace {
-
-// Closes a handle however the function that opened it ends.
-class OwnedHandle {
- public:
-  OwnedHandle() = default;
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { reset(); }
-
-  HANDLE get() const { return handle_; }
-  HANDLE* out() { return &handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void reset() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
 
 // Calls a system function that fills a buffer and returns the length it
 // wrote, or the length it needs when the buffer is too small.
