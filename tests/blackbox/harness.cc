@@ -74,6 +74,30 @@ std::optional<std::string> run_to_end(const std::vector<std::string>& argv) {
   return child->output_bytes();
 }
 
+// Runs a helper command to its end with its standard streams on the null
+// device, for a command that leaves a daemon behind which must not hold on
+// to any pipe of ours.
+bool run_detached_from_pipes(const std::vector<std::string>& argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> arguments;
+  for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+  arguments.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // One Wine prefix for the whole run: taken from WINEPREFIX when the caller
 // made one, otherwise created here and removed at exit. Programs under Wine
 // get the prefix's own APPDATA, found once here.
@@ -94,7 +118,9 @@ class WineSession {
     if (!prefix || !*prefix) {
       owned_prefix_ = make_temp_dir("tolvanik-blackbox-wine-");
       setenv("WINEPREFIX", owned_prefix_.c_str(), 1);
-      std::atexit(&WineSession::remove_owned_prefix);
+      // Without a persistent server every Wine start after a pause of a few
+      // seconds boots the prefix's services again, which takes seconds.
+      run_detached_from_pipes({"wineserver", "-p"});
     }
     const auto windows_path = run_to_end({"wine", "cmd", "/c", "echo %APPDATA%"});
     if (!windows_path) {
@@ -109,12 +135,14 @@ class WineSession {
     appdata_ = fs::path(trim_line_end(*unix_path));
   }
 
-  static void remove_owned_prefix() {
-    const fs::path& prefix = get().owned_prefix_;
-    if (prefix.empty()) return;
-    run_to_end({"wineserver", "-k"});
+  // Runs at exit: a prefix made here goes away with its server.
+  ~WineSession() {
+    if (owned_prefix_.empty()) return;
+    // The server writes the registry into the prefix as it goes down.
+    run_detached_from_pipes({"wineserver", "-k"});
+    run_detached_from_pipes({"wineserver", "-w"});
     std::error_code ignored;
-    fs::remove_all(prefix, ignored);
+    fs::remove_all(owned_prefix_, ignored);
   }
 
   fs::path owned_prefix_;
@@ -140,6 +168,10 @@ std::string unknown_command_payload() { return R"({"message":"Unknown command","
 
 std::string target_name(const testing::TestParamInfo<Target>& info) {
   return info.param == Target::wine ? "wine" : "native";
+}
+
+void PrintTo(Target target, std::ostream* out) {
+  *out << (target == Target::wine ? "wine" : "native");
 }
 
 // ---------------------------------------------------------------------------

@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -214,6 +215,8 @@ class HostTest : public testing::TestWithParam<Target> {
 };
 
 std::string target_name(const testing::TestParamInfo<Target>& info);
+// Names the target in GoogleTest's messages ("where GetParam() = wine").
+void PrintTo(Target target, std::ostream* out);
 
 }  // namespace tolvanik::blackbox
 
