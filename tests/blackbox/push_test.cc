@@ -180,6 +180,22 @@ TEST_P(PushTest, OtherFilesAndRemovalAreNotPushed) {
   close_and_expect_clean_end();
 }
 
+TEST_P(PushTest, ABurstOfRequestsIsAnsweredInArrivalOrder) {
+  set_running({"Tolvanik.exe"});
+  std::string input;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    input += frame(i % 3 == 0 ? R"({"type":"nonsense"})" : kPing);
+    expected += frame(i % 3 == 0 ? unknown_command_payload() : pong_payload());
+  }
+  // All written and closed while the host is still starting, so that it
+  // takes many frames, and the end of its input, in one read.
+  const HostRun run = run_host(input);
+  EXPECT_EQ(run.output, expected);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.errors, "");
+}
+
 TEST_P(PushTest, FrameOfLengthZeroEndsTheHostSilently) {
   set_running({"Tolvanik.exe"});
   const HostRun run = run_host(frame(kPing) + length_prefix(0) + frame(kPing));
