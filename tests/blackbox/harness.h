@@ -53,7 +53,8 @@ std::string length_prefix(std::uint32_t length);
 // A whole frame: length prefix and payload.
 std::string frame(std::string_view payload);
 
-// The exact frames the host answers with in every mode.
+// The exact payloads of the host's replies to "ping" and to an unknown
+// command, the same in every mode.
 std::string pong_payload();
 std::string unknown_command_payload();
 
