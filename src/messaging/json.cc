@@ -12,49 +12,71 @@ namespace {
 // before it builds anything. Brackets inside strings do not count.
 bool nesting_within_limit(std::string_view text) {
   int depth = 0;
-  bool in_string = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonDepth) return false;
-    } else if (c == ']' || c == '}') {
-      --depth;
+    switch (text[i]) {
+      case '"':
+        for (++i; i < text.size() && text[i] != '"'; ++i) {
+          if (text[i] == '\\') ++i;
+        }
+        break;
+      case '[':
+      case '{':
+        if (++depth > kMaxJsonDepth) return false;
+        break;
+      case ']':
+      case '}':
+        --depth;
+        break;
+      default:
+        break;
     }
   }
   return true;
 }
 
-void append_escaped_string(const std::string& s, std::string& out) {
+bool needs_escape(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+
+// Long stretches of text need no escape, so they are copied in one go.
+void append_escaped_string(std::string_view s, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
-  for (const char c : s) {
-    const auto byte = static_cast<unsigned char>(c);
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (!needs_escape(c)) continue;
+    out.append(s.substr(run_start, i - run_start));
+    run_start = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0xF]);
-        } else {
-          out.push_back(c);
-        }
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default: {
+        const auto byte = static_cast<unsigned char>(c);
+        out += "\\u00";
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 0xF]);
+      }
     }
   }
+  out.append(s.substr(run_start));
   out.push_back('"');
 }
 
@@ -79,16 +101,24 @@ void append_newline_indent(int level, std::string& out) {
 void append_json(const Json& value, int pretty_level, std::string& out) {
   const bool pretty = pretty_level >= 0;
   switch (value.type()) {
-    case Json::value_t::null: out += "null"; return;
-    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
+    case Json::value_t::null:
+      out += "null";
+      return;
+    case Json::value_t::boolean:
+      out += value.get<bool>() ? "true" : "false";
+      return;
     case Json::value_t::number_integer:
       append_integer(value.get<std::int64_t>(), out);
       return;
     case Json::value_t::number_unsigned:
       append_integer(value.get<std::uint64_t>(), out);
       return;
-    case Json::value_t::number_float: append_json_double(value.get<double>(), out); return;
-    case Json::value_t::string: append_escaped_string(value.get_ref<const std::string&>(), out); return;
+    case Json::value_t::number_float:
+      append_json_double(value.get<double>(), out);
+      return;
+    case Json::value_t::string:
+      append_escaped_string(value.get_ref<const std::string&>(), out);
+      return;
     case Json::value_t::array: {
       const auto& array = value.get_ref<const Json::array_t&>();
       out.push_back('[');
@@ -120,7 +150,8 @@ void append_json(const Json& value, int pretty_level, std::string& out) {
       return;
     }
     case Json::value_t::binary:
-    case Json::value_t::discarded: unwritable_value();
+    case Json::value_t::discarded:
+      unwritable_value();
   }
   unwritable_value();
 }
@@ -145,8 +176,9 @@ void append_json_double(double value, std::string& out) {
   const double magnitude = std::fabs(value);
   const bool plain = magnitude == 0.0 || (magnitude >= 1e-5 && magnitude < 1e16);
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    plain ? std::chars_format::fixed : std::chars_format::scientific);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value,
+                    plain ? std::chars_format::fixed : std::chars_format::scientific);
   const std::string_view text(buffer, result.ptr);
   if (plain) {
     out += text;
