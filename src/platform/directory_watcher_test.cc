@@ -10,10 +10,13 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/scratch_directory_for_tests.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik::platform {
 namespace {
+
+using testing::path_of;
+using testing::ScratchDirectory;
 
 constexpr auto kPatience = std::chrono::seconds(10);
 

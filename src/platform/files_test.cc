@@ -6,10 +6,13 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/scratch_directory_for_tests.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik::platform {
 namespace {
+
+using testing::path_of;
+using testing::ScratchDirectory;
 
 TEST(LockFile, IsCreatedEmptyAndAnExistingOneKeepsItsContent) {
   const ScratchDirectory directory;

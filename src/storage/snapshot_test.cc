@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
-#include "support/temp_dir.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik {
 namespace {
 
 using testing::read_file;
-using testing::TempDir;
+using testing::ScratchDirectory;
 using testing::write_file;
 
 class SnapshotTest : public ::testing::Test {
@@ -21,7 +21,7 @@ class SnapshotTest : public ::testing::Test {
   }
   std::string storage() const { return dir.file("storage.json"); }
 
-  TempDir dir;
+  ScratchDirectory dir;
 };
 
 TEST_F(SnapshotTest, ReadsTheThreeMembersAndHidesDeletedTemplates) {

@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
-#include "support/temp_dir.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik {
 namespace {
 
 using testing::read_file;
-using testing::TempDir;
+using testing::ScratchDirectory;
 using testing::write_file;
 
 class StorageFileTest : public ::testing::Test {
@@ -20,7 +20,7 @@ class StorageFileTest : public ::testing::Test {
   std::string temporary() const { return dir.file("storage.json.tmp"); }
   bool exists(const std::string& path) const { return std::filesystem::exists(path); }
 
-  TempDir dir;
+  ScratchDirectory dir;
 };
 
 TEST_F(StorageFileTest, LockFileIsCreatedEmptyAndAnExistingOneKeepsItsContent) {

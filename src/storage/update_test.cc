@@ -5,13 +5,13 @@
 #include <filesystem>
 
 #include "platform/clock.h"
-#include "support/temp_dir.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik {
 namespace {
 
 using testing::read_file;
-using testing::TempDir;
+using testing::ScratchDirectory;
 using testing::write_file;
 
 class UpdateTest : public ::testing::Test {
@@ -20,7 +20,7 @@ class UpdateTest : public ::testing::Test {
   Json stored() const { return *parse_json(read_file(storage())); }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir.file(name)); }
 
-  TempDir dir;
+  ScratchDirectory dir;
 };
 
 TEST_F(UpdateTest, MessageWithoutTemplatesArrayTouchesNoFile) {

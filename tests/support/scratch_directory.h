@@ -12,7 +12,7 @@
 
 #include "platform/environment.h"
 
-namespace tolvanik::platform {
+namespace tolvanik::testing {
 
 inline std::string utf8_of(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
@@ -21,6 +21,18 @@ inline std::string utf8_of(const std::filesystem::path& path) {
 
 inline std::filesystem::path path_of(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Replaces the file's content with `bytes`, bypassing the code under test.
+inline void write_file(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path_of(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path_of(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class ScratchDirectory {
@@ -41,23 +53,13 @@ class ScratchDirectory {
 
   std::string path() const { return utf8_of(path_); }
   std::string file(std::string_view name) const {
-    return path() + kPathSeparator + std::string(name);
+    return path() + platform::kPathSeparator + std::string(name);
   }
-
-  // Replaces the file's content with `bytes`, bypassing the code under test.
-  void put(std::string_view name, std::string_view bytes) const {
-    std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good());
-  }
-
-  std::string get(std::string_view name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  void put(std::string_view name, std::string_view bytes) const { write_file(file(name), bytes); }
+  std::string get(std::string_view name) const { return read_file(file(name)); }
 
  private:
   std::filesystem::path path_;
 };
 
-}  // namespace tolvanik::platform
+}  // namespace tolvanik::testing
