@@ -9,6 +9,7 @@
 #include "messaging/dispatch.h"
 #include "messaging/event_channel.h"
 #include "messaging/framing.h"
+#include "messaging/utf8.h"
 #include "platform/clock.h"
 #include "platform/std_streams.h"
 #include "probes/storage_watcher.h"

@@ -9,10 +9,6 @@
 
 namespace tolvanik {
 
-// `bytes` as UTF-8 text: each ill-formed sequence (its longest prefix that
-// could still have begun a character) becomes one U+FFFD.
-std::string utf8_text_lossy(std::string_view bytes);
-
 // Sends one StorageChanged for a create or modify record (either side of a
 // rename) whose first matching path ends in exactly `storage_file_name`.
 // Removals and other records are ignored, and so is a failed send.

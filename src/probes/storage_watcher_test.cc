@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "messaging/utf8.h"
 #include "platform/environment.h"
 
 namespace tolvanik {
@@ -69,27 +70,6 @@ TEST(StorageDirEvent, SendingAfterTheReceiverIsGoneIsHarmless) {
   auto [sender, receiver] = make_event_channel();
   { const EventReceiver gone = std::move(receiver); }
   on_storage_dir_event(change(ChangeKind::kModify, {"storage.json"}), "storage.json", sender);
-}
-
-TEST(Utf8TextLossy, ReplacesEachIllFormedSequenceWithOneReplacementCharacter) {
-  EXPECT_EQ(utf8_text_lossy("storage.json"), "storage.json");
-  EXPECT_EQ(utf8_text_lossy("gr\xC3\xBCn \xF0\x9F\x8E\xA8"), "gr\xC3\xBCn \xF0\x9F\x8E\xA8");
-  // A lone continuation byte, a truncated three-byte sequence, an overlong
-  // form, a surrogate and a byte that never occurs.
-  EXPECT_EQ(utf8_text_lossy("a\x80"
-                            "b"),
-            "a\xEF\xBF\xBD"
-            "b");
-  EXPECT_EQ(utf8_text_lossy("a\xE2\x82"
-                            "b"),
-            "a\xEF\xBF\xBD"
-            "b");
-  EXPECT_EQ(utf8_text_lossy("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(utf8_text_lossy("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  EXPECT_EQ(utf8_text_lossy("\xFF"
-                            "storage.json"),
-            "\xEF\xBF\xBDstorage.json");
-  EXPECT_EQ(utf8_text_lossy("\xF0\x9F\x8E"), "\xEF\xBF\xBD");
 }
 
 TEST(StorageDirEvent, NamesAreComparedAsText) {

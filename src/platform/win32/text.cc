@@ -3,26 +3,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "messaging/utf8.h"
+
 namespace tolvanik::platform {
 namespace {
-
-void append_code_point(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
 
 // Decodes UTF-16 by hand rather than through WideCharToMultiByte, whose
 // treatment of unpaired surrogates has differed between system versions.
@@ -32,19 +16,19 @@ std::optional<std::string> to_utf8(std::wstring_view wide, bool replace_unpaired
   for (std::size_t i = 0; i < wide.size(); ++i) {
     const char32_t unit = static_cast<char16_t>(wide[i]);
     if (unit < 0xD800 || unit > 0xDFFF) {
-      append_code_point(out, unit);
+      append_utf8(unit, out);
       continue;
     }
     if (unit <= 0xDBFF && i + 1 < wide.size()) {
       const char32_t low = static_cast<char16_t>(wide[i + 1]);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        append_code_point(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        append_utf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
         ++i;
         continue;
       }
     }
     if (!replace_unpaired) return std::nullopt;
-    append_code_point(out, 0xFFFD);
+    append_utf8(0xFFFD, out);
   }
   return out;
 }
