@@ -2,6 +2,7 @@
 // application's storage directory, and what it leaves there.
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "harness.h"
@@ -125,6 +126,22 @@ TEST_P(StorageReadTest, WaitsForTheStorageLockBeforeReading) {
   ASSERT_TRUE(reply);
   EXPECT_NE(reply->find(R"("activeTemplateId":"after")"), std::string::npos) << *reply;
   EXPECT_EQ(wait_exit(), 0);
+}
+
+// Wine always gives programs its own APPDATA, so only the Linux host can be
+// started without a usable one.
+class RelativeStorageTest : public StorageReadTest {};
+INSTANTIATE_TEST_SUITE_P(Native, RelativeStorageTest, testing::Values(Target::native), target_name);
+
+TEST_P(RelativeStorageTest, AppDataThatIsNotTextMeansBelowTheCurrentDirectory) {
+  set_env("APPDATA", "\xFF\xFE");
+  const std::filesystem::path relative = work_dir() / "io.tolvanik.desktop";
+  std::filesystem::create_directories(relative);
+  std::ofstream(relative / "storage.json") << R"({"tolvanik_active_template": "here"})";
+  EXPECT_EQ(get_status(),
+            R"({"activeTemplateId":"here","isRunning":false,"lastModified":0.0,"templates":[],)"
+            R"("type":"status"})");
+  EXPECT_TRUE(std::filesystem::exists(relative / "storage.json.lock"));
 }
 
 }  // namespace
