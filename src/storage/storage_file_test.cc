@@ -23,14 +23,6 @@ class StorageFileTest : public ::testing::Test {
   ScratchDirectory dir;
 };
 
-TEST_F(StorageFileTest, LockFileIsCreatedEmptyAndAnExistingOneKeepsItsContent) {
-  { ASSERT_TRUE(lock_storage(storage())); }
-  EXPECT_EQ(read_file(dir.file("storage.json.lock")), "");
-  write_file(dir.file("storage.json.lock"), "desktop");
-  { ASSERT_TRUE(lock_storage(storage())); }
-  EXPECT_EQ(read_file(dir.file("storage.json.lock")), "desktop");
-}
-
 TEST_F(StorageFileTest, LockFailsWithoutCreatingAMissingDirectory) {
   const std::string missing = dir.file("absent/storage.json");
   const auto lock = lock_storage(missing);
