@@ -36,6 +36,9 @@
 #include <thread>
 #include <vector>
 
+#include "messaging/framing.h"
+#include "platform/posix/fd_io.h"
+
 extern char** environ;
 
 namespace {
@@ -49,23 +52,6 @@ constexpr std::string_view kPong = R"({"message":"Hello from Windows!","type":"p
 constexpr int kReplyTimeoutMs = 30000;
 // After each push, further frames within this window count as extra pushes.
 constexpr int kSettleMs = 40;
-
-std::string frame(std::string_view payload) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
-  out += payload;
-  return out;
-}
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 // Frames from the host's standard output, with a time limit per frame.
 class FrameInput {
@@ -279,7 +265,7 @@ int main(int argc, char** argv) {
     return 1;
   };
 
-  write_all(to_host[1], frame(kPing));
+  tolvanik::platform::write_all(to_host[1], *tolvanik::encode_frame(*tolvanik::parse_json(kPing)));
   if (output.next(kReplyTimeoutMs) != kPong) return fail("the host did not answer the ping");
   // Saves within the first second of the loop are taken for the host's own.
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));

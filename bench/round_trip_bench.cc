@@ -22,6 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include "messaging/framing.h"
+#include "platform/posix/fd_io.h"
+
 extern char** environ;
 
 namespace {
@@ -32,13 +35,6 @@ constexpr std::string_view kRequest = R"({"type":"ping"})";
 constexpr std::string_view kReply = R"({"message":"Hello from Windows!","type":"pong"})";
 constexpr int kWarmUpRuns = 3;
 
-std::string frame(std::string_view payload) {
-  std::string out(4, '\0');
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
-  out += payload;
-  return out;
-}
-
 bool read_exactly(int fd, char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t got = read(fd, data, size);
@@ -46,16 +42,6 @@ bool read_exactly(int fd, char* data, std::size_t size) {
     if (got <= 0) return false;
     data += got;
     size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
 }
@@ -78,7 +64,7 @@ std::optional<double> round_trip_ms(const std::vector<std::string>& command) {
   for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  const std::string request = frame(kRequest);
+  const std::string request = *tolvanik::encode_frame(*tolvanik::parse_json(kRequest));
   const auto start = Clock::now();
   pid_t child = 0;
   const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
@@ -91,7 +77,7 @@ std::optional<double> round_trip_ms(const std::vector<std::string>& command) {
     close(from_child[0]);
     return std::nullopt;
   }
-  write_all(to_child[1], request);
+  tolvanik::platform::write_all(to_child[1], request);
   close(to_child[1]);
   // Only the frame is read, not up to the end of the pipe: a helper the
   // child leaves behind (wine's server) may hold the pipe open.
