@@ -4,14 +4,12 @@
 
 #include <string>
 
+#include "support/json_text.h"
+
 namespace tolvanik {
 namespace {
 
-Json json(std::string_view text) {
-  std::optional<Json> value = parse_json(text);
-  EXPECT_TRUE(value) << text;
-  return value.value_or(Json());
-}
+using testing::json;
 
 std::string hash_of(std::string_view name, std::string_view colors) {
   return compute_content_hash(name, json(colors).get_ref<const Json::array_t&>());

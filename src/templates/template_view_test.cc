@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/json_text.h"
+
 namespace tolvanik {
 namespace {
 
-Json json(std::string_view text) {
-  std::optional<Json> value = parse_json(text);
-  EXPECT_TRUE(value) << text;
-  return value.value_or(Json());
-}
+using testing::json;
 
 std::string visible_text(std::string_view stored) {
   return to_compact_json(Json(visible_templates(json(stored).get_ref<const Json::array_t&>())));
