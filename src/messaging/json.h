@@ -134,6 +134,7 @@ class JsonArena {
   JsonArena& operator=(JsonArena&&) noexcept = default;
 
   std::string_view copy(std::string_view text);
+  std::span<char> chars(std::size_t count);
   std::span<JsonValue> values(std::size_t count);
   std::span<JsonMember> members(std::size_t count);
 

@@ -7,6 +7,7 @@ namespace tolvanik {
 namespace {
 
 constexpr std::size_t kLargestChunkBytes = 1 << 20;
+constexpr std::size_t kLinearSearchMembers = 16;
 
 bool name_less(const JsonMember& a, const JsonMember& b) { return a.name < b.name; }
 
@@ -26,6 +27,14 @@ double JsonValue::as_double() const {
 const JsonValue* JsonValue::find(std::string_view name) const {
   if (kind_ != JsonKind::kObject) return nullptr;
   const auto all = members();
+  // Most objects are small records, where comparing lengths first rules out
+  // nearly every member without looking at its bytes.
+  if (all.size() <= kLinearSearchMembers) {
+    for (const JsonMember& member : all) {
+      if (member.name.size() == name.size() && member.name == name) return &member.value;
+    }
+    return nullptr;
+  }
   const auto found =
       std::lower_bound(all.begin(), all.end(), name,
                        [](const JsonMember& m, std::string_view n) { return m.name < n; });
@@ -58,6 +67,10 @@ std::string_view JsonArena::copy(std::string_view text) {
   auto* chars = static_cast<char*>(allocate(text.size(), 1));
   std::memcpy(chars, text.data(), text.size());
   return {chars, text.size()};
+}
+
+std::span<char> JsonArena::chars(std::size_t count) {
+  return {static_cast<char*>(allocate(count, 1)), count};
 }
 
 std::span<JsonValue> JsonArena::values(std::size_t count) {

@@ -1,127 +1,177 @@
-#include "messaging/json.h"
-
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+
+#include "messaging/json.h"
 
 namespace tolvanik {
 namespace {
 
-bool needs_escape(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+constexpr std::array<bool, 256> kNeedsEscape = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = table['\\'] = true;
+  return table;
+}();
 
-// Long stretches of text need no escape, so they are copied in one go.
-void append_escaped_string(std::string_view s, std::string& out) {
+// Writes text through a raw cursor into `out`, which is kept sized to what
+// it can hold and cut back to what was written at the end: a document of
+// millions of small pieces pays no per-piece bookkeeping of std::string.
+class TextWriter {
+ public:
+  explicit TextWriter(std::string& out) : out_(out), start_(out.size()) {
+    out_.resize(std::max(out_.capacity(), start_ + 256));
+    cursor_ = out_.data() + start_;
+  }
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+  ~TextWriter() { out_.resize(static_cast<std::size_t>(cursor_ - out_.data())); }
+
+  void value(const JsonValue& value, int pretty_level);
+
+ private:
+  void ensure(std::size_t bytes) {
+    const auto used = static_cast<std::size_t>(cursor_ - out_.data());
+    if (out_.size() - used >= bytes) return;
+    out_.resize(std::max(out_.size() * 2, used + bytes));
+    cursor_ = out_.data() + used;
+  }
+  void put(std::string_view text) {
+    ensure(text.size());
+    std::memcpy(cursor_, text.data(), text.size());
+    cursor_ += text.size();
+  }
+  void put(char c) {
+    ensure(1);
+    *cursor_++ = c;
+  }
+  void newline_indent(int level) {
+    const auto spaces = static_cast<std::size_t>(level) * 2;
+    ensure(spaces + 1);
+    *cursor_++ = '\n';
+    std::memset(cursor_, ' ', spaces);
+    cursor_ += spaces;
+  }
+  template <typename Int>
+  void integer(Int value) {
+    ensure(24);
+    cursor_ = std::to_chars(cursor_, cursor_ + 24, value).ptr;
+  }
+  void string(std::string_view text);
+  void array(std::span<const JsonValue> elements, int pretty_level);
+  void object(std::span<const JsonMember> members, int pretty_level);
+
+  std::string& out_;
+  std::size_t start_;
+  char* cursor_;
+};
+
+void TextWriter::string(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
+  ensure(text.size() + 2);
+  *cursor_++ = '"';
   std::size_t run_start = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (!needs_escape(c)) continue;
-    out.append(s.substr(run_start, i - run_start));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (!kNeedsEscape[byte]) continue;
+    std::memcpy(cursor_, text.data() + run_start, i - run_start);
+    cursor_ += i - run_start;
     run_start = i + 1;
-    switch (c) {
+    // Room for this escape and the rest of the text unescaped.
+    ensure(6 + (text.size() - run_start) + 1);
+    *cursor_++ = '\\';
+    switch (byte) {
       case '"':
-        out += "\\\"";
-        break;
       case '\\':
-        out += "\\\\";
+        *cursor_++ = static_cast<char>(byte);
         break;
       case '\b':
-        out += "\\b";
+        *cursor_++ = 'b';
         break;
       case '\t':
-        out += "\\t";
+        *cursor_++ = 't';
         break;
       case '\n':
-        out += "\\n";
+        *cursor_++ = 'n';
         break;
       case '\f':
-        out += "\\f";
+        *cursor_++ = 'f';
         break;
       case '\r':
-        out += "\\r";
+        *cursor_++ = 'r';
         break;
-      default: {
-        const auto byte = static_cast<unsigned char>(c);
-        out += "\\u00";
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0xF]);
-      }
+      default:
+        std::memcpy(cursor_, "u00", 3);
+        cursor_[3] = kHex[byte >> 4];
+        cursor_[4] = kHex[byte & 0xF];
+        cursor_ += 5;
     }
   }
-  out.append(s.substr(run_start));
-  out.push_back('"');
+  std::memcpy(cursor_, text.data() + run_start, text.size() - run_start);
+  cursor_ += text.size() - run_start;
+  *cursor_++ = '"';
 }
 
-template <typename Int>
-void append_integer(Int value, std::string& out) {
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
-
-void append_newline_indent(int level, std::string& out) {
-  out.push_back('\n');
-  out.append(static_cast<std::size_t>(level) * 2, ' ');
-}
-
-void append_json(const JsonValue& value, int pretty_level, std::string& out);
-
-void append_array(std::span<const JsonValue> elements, int pretty_level, std::string& out) {
+void TextWriter::array(std::span<const JsonValue> elements, int pretty_level) {
   const bool pretty = pretty_level >= 0;
-  out.push_back('[');
+  put('[');
   bool first = true;
   for (const JsonValue& element : elements) {
-    if (!first) out.push_back(',');
+    if (!first) put(',');
     first = false;
-    if (pretty) append_newline_indent(pretty_level + 1, out);
-    append_json(element, pretty ? pretty_level + 1 : -1, out);
+    if (pretty) newline_indent(pretty_level + 1);
+    value(element, pretty ? pretty_level + 1 : -1);
   }
-  if (pretty && !elements.empty()) append_newline_indent(pretty_level, out);
-  out.push_back(']');
+  if (pretty && !elements.empty()) newline_indent(pretty_level);
+  put(']');
 }
 
-void append_object(std::span<const JsonMember> members, int pretty_level, std::string& out) {
+void TextWriter::object(std::span<const JsonMember> members, int pretty_level) {
   const bool pretty = pretty_level >= 0;
-  out.push_back('{');
+  put('{');
   bool first = true;
   for (const auto& [name, member] : members) {
-    if (!first) out.push_back(',');
+    if (!first) put(',');
     first = false;
-    if (pretty) append_newline_indent(pretty_level + 1, out);
-    append_escaped_string(name, out);
-    out += pretty ? ": " : ":";
-    append_json(member, pretty ? pretty_level + 1 : -1, out);
+    if (pretty) newline_indent(pretty_level + 1);
+    string(name);
+    put(pretty ? std::string_view(": ") : std::string_view(":"));
+    value(member, pretty ? pretty_level + 1 : -1);
   }
-  if (pretty && !members.empty()) append_newline_indent(pretty_level, out);
-  out.push_back('}');
+  if (pretty && !members.empty()) newline_indent(pretty_level);
+  put('}');
 }
 
 // `pretty_level` < 0 selects the compact layout.
-void append_json(const JsonValue& value, int pretty_level, std::string& out) {
+void TextWriter::value(const JsonValue& value, int pretty_level) {
   switch (value.kind()) {
     case JsonKind::kNull:
-      out += "null";
+      put("null");
       return;
     case JsonKind::kBoolean:
-      out += value.as_boolean() ? "true" : "false";
+      put(value.as_boolean() ? std::string_view("true") : std::string_view("false"));
       return;
     case JsonKind::kSigned:
-      append_integer(value.as_signed(), out);
+      integer(value.as_signed());
       return;
     case JsonKind::kUnsigned:
-      append_integer(value.as_unsigned(), out);
+      integer(value.as_unsigned());
       return;
-    case JsonKind::kDouble:
-      append_json_double(value.as_double(), out);
+    case JsonKind::kDouble: {
+      std::string text;
+      append_json_double(value.as_double(), text);
+      put(text);
       return;
+    }
     case JsonKind::kString:
-      append_escaped_string(value.as_string(), out);
+      string(value.as_string());
       return;
     case JsonKind::kArray:
-      append_array(value.elements(), pretty_level, out);
+      array(value.elements(), pretty_level);
       return;
     case JsonKind::kObject:
-      append_object(value.members(), pretty_level, out);
+      object(value.members(), pretty_level);
       return;
   }
 }
@@ -154,9 +204,13 @@ void append_json_double(double value, std::string& out) {
   out += exponent;
 }
 
-void append_compact_json(const JsonValue& value, std::string& out) { append_json(value, -1, out); }
+void append_compact_json(const JsonValue& value, std::string& out) {
+  TextWriter(out).value(value, -1);
+}
 
-void append_pretty_json(const JsonValue& value, std::string& out) { append_json(value, 0, out); }
+void append_pretty_json(const JsonValue& value, std::string& out) {
+  TextWriter(out).value(value, 0);
+}
 
 std::string to_compact_json(const JsonValue& value) {
   std::string out;
