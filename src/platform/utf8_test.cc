@@ -33,6 +33,12 @@ TEST(Utf8, ValidityMatchesTheDecoderAndEncoderRoundTrips) {
   EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));
   EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));
   EXPECT_FALSE(is_valid_utf8("\xE2\x82"));
+  // Long ASCII runs are taken in wider steps; what follows them still counts.
+  const std::string ascii(21, 'a');
+  EXPECT_TRUE(is_valid_utf8(ascii + "\xC3\xBC" + ascii));
+  EXPECT_FALSE(is_valid_utf8(ascii + "\xE2\x82"));
+  EXPECT_FALSE(is_valid_utf8(ascii + "\xE2\x82" + ascii));
+  EXPECT_FALSE(is_valid_utf8(std::string(16, 'a') + "\xFF"));
   for (const char32_t code_point :
        {0x0U, 0x7FU, 0x80U, 0x7FFU, 0x800U, 0xFFFFU, 0x10000U, 0x10FFFFU}) {
     std::string text;
