@@ -39,8 +39,13 @@ class TextWriter {
   }
   void put(std::string_view text) {
     ensure(text.size());
-    std::memcpy(cursor_, text.data(), text.size());
-    cursor_ += text.size();
+    copy(text.data(), text.size());
+  }
+  // An empty string may have no storage at all, which memcpy must not see.
+  void copy(const char* bytes, std::size_t count) {
+    if (count == 0) return;
+    std::memcpy(cursor_, bytes, count);
+    cursor_ += count;
   }
   void put(char c) {
     ensure(1);
@@ -75,8 +80,7 @@ void TextWriter::string(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (!kNeedsEscape[byte]) continue;
-    std::memcpy(cursor_, text.data() + run_start, i - run_start);
-    cursor_ += i - run_start;
+    copy(text.data() + run_start, i - run_start);
     run_start = i + 1;
     // Room for this escape and the rest of the text unescaped.
     ensure(6 + (text.size() - run_start) + 1);
@@ -108,8 +112,7 @@ void TextWriter::string(std::string_view text) {
         cursor_ += 5;
     }
   }
-  std::memcpy(cursor_, text.data() + run_start, text.size() - run_start);
-  cursor_ += text.size() - run_start;
+  copy(text.data() + run_start, text.size() - run_start);
   *cursor_++ = '"';
 }
 
