@@ -4,8 +4,12 @@
 #define RAPIDJSON_SSE2
 #include <rapidjson/reader.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "messaging/json.h"
@@ -15,11 +19,50 @@ namespace tolvanik {
 namespace {
 
 // In place: the reader decodes each string inside the document's own copy
-// of the text, which the string values then point into.
+// of the text, which the string values then point into. Numbers come as
+// their text: the reader's own conversion gets integers beyond 64 bits
+// wrong, down to their sign, so they are converted here.
 // The whole text is checked for UTF-8 before, which lets the reader scan
 // strings with SSE2 instead of checking them character by character.
 constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
-                                 rapidjson::kParseFullPrecisionFlag | rapidjson::kParseInsituFlag;
+                                 rapidjson::kParseNumbersAsStringsFlag |
+                                 rapidjson::kParseInsituFlag;
+
+JsonValue integer_value(std::int64_t value) {
+  return value >= 0 ? JsonValue::unsigned_integer(static_cast<std::uint64_t>(value))
+                    : JsonValue::signed_integer(value);
+}
+
+// A double read correctly rounded from the whole text. A magnitude too
+// large for a double is refused; one too small becomes zero.
+std::optional<JsonValue> double_value(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc() && end == text.data() + text.size()) return JsonValue::number(value);
+  if (error != std::errc::result_out_of_range) return std::nullopt;
+  value = std::strtod(std::string(text).c_str(), nullptr);
+  if (std::isinf(value)) return std::nullopt;
+  return JsonValue::number(value);
+}
+
+// `text` is a number the reader has checked against the JSON grammar.
+// Integers keep their kind while they fit 64 bits; every other number is a
+// double.
+std::optional<JsonValue> number_value(std::string_view text) {
+  if (text.find_first_of(".eE") == std::string_view::npos) {
+    const char* end = text.data() + text.size();
+    if (text.front() == '-') {
+      std::int64_t value = 0;
+      const auto parsed = std::from_chars(text.data(), end, value);
+      if (parsed.ec == std::errc() && parsed.ptr == end) return integer_value(value);
+    } else {
+      std::uint64_t value = 0;
+      const auto parsed = std::from_chars(text.data(), end, value);
+      if (parsed.ec == std::errc() && parsed.ptr == end) return JsonValue::unsigned_integer(value);
+    }
+  }
+  return double_value(text);
+}
 
 class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeBuilder> {
  public:
@@ -27,11 +70,10 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
 
   bool Null() { return add(JsonValue()); }
   bool Bool(bool value) { return add(JsonValue::boolean(value)); }
-  bool Int(int value) { return add_integer(value); }
-  bool Int64(std::int64_t value) { return add_integer(value); }
-  bool Uint(unsigned value) { return add(JsonValue::unsigned_integer(value)); }
-  bool Uint64(std::uint64_t value) { return add(JsonValue::unsigned_integer(value)); }
-  bool Double(double value) { return add(JsonValue::number(value)); }
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    const auto value = number_value(std::string_view(text, length));
+    return value && add(*value);
+  }
 
   bool String(const char* text, rapidjson::SizeType length, bool) {
     const auto copied = checked(text, length);
@@ -72,11 +114,6 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
     const std::string_view view(text, length);
     if (std::memchr(text, '\xED', length) != nullptr && !is_valid_utf8(view)) return std::nullopt;
     return view;
-  }
-
-  bool add_integer(std::int64_t value) {
-    return add(value >= 0 ? JsonValue::unsigned_integer(static_cast<std::uint64_t>(value))
-                          : JsonValue::signed_integer(value));
   }
 
   bool open(bool object) {

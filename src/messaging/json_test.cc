@@ -107,6 +107,27 @@ TEST(ParseJson, NumbersKeepTheirKindWithFullPrecision) {
             "-9.223372036854776e+18,2.225073858507201e-308,100.0]");
 }
 
+// Integers too long for 64 bits once came back with another magnitude and
+// even another sign, which would have rewritten the desktop's numbers.
+TEST(ParseJson, ReadsNumbersBeyondSixtyFourBitsCorrectlyRounded) {
+  const auto compact = [](std::string_view text) {
+    const auto document = parse_json(text);
+    return document ? to_compact_json(document->root()) : std::string("refused");
+  };
+  EXPECT_EQ(compact("-184467440737095516159223372036854718446744073709551615"),
+            "-1.844674407370955e+53");
+  EXPECT_EQ(compact("184467440737095516159223372036854718446744073709551615"),
+            "1.844674407370955e+53");
+  EXPECT_EQ(compact("-1844674407370955161500000000000000000000000000000000000"),
+            "-1.844674407370955e+54");
+  EXPECT_EQ(compact("0.03720368547758046767440737195056"), "0.03720368547758047");
+  EXPECT_EQ(compact("-0"), "0");
+  EXPECT_EQ(compact("[1e-400,-1e-400]"), "[0.0,-0.0]");
+  EXPECT_EQ(compact("1e400"), "refused");
+  EXPECT_EQ(compact("-1e400"), "refused");
+  EXPECT_EQ(compact("1.7976931348623157e308"), "1.7976931348623157e+308");
+}
+
 TEST(JsonArena, BuildsObjectsInNameOrderAndSurvivesAMove) {
   JsonArena arena;
   const std::string name = "Zeta";
