@@ -17,20 +17,21 @@ void require(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const auto value = tolvanik::parse_json(text);
-  if (!value) return 0;
+  const auto document = tolvanik::parse_json(text);
+  if (!document) return 0;
+  const tolvanik::JsonValue& value = document->root();
   require(text.find('\0') == std::string_view::npos);
   require(!text.starts_with("\xEF\xBB\xBF"));
 
-  const std::string compact = tolvanik::to_compact_json(*value);
+  const std::string compact = tolvanik::to_compact_json(value);
   const auto from_compact = tolvanik::parse_json(compact);
   require(from_compact.has_value());
-  require(tolvanik::to_compact_json(*from_compact) == compact);
+  require(tolvanik::to_compact_json(from_compact->root()) == compact);
 
-  const std::string pretty = tolvanik::to_pretty_json(*value);
+  const std::string pretty = tolvanik::to_pretty_json(value);
   const auto from_pretty = tolvanik::parse_json(pretty);
   require(from_pretty.has_value());
-  require(tolvanik::to_compact_json(*from_pretty) == compact);
-  require(tolvanik::to_pretty_json(*from_pretty) == pretty);
+  require(tolvanik::to_compact_json(from_pretty->root()) == compact);
+  require(tolvanik::to_pretty_json(from_pretty->root()) == pretty);
   return 0;
 }

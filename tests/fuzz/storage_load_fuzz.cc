@@ -49,15 +49,17 @@ std::optional<std::string> get(const fs::path& path) {
 // The compact text of the object with members that `bytes` holds, if any.
 std::optional<std::string> object_text(const std::optional<std::string>& bytes) {
   if (!bytes) return std::nullopt;
-  const auto value = tolvanik::parse_json(*bytes);
-  if (!value || !value->is_object() || value->empty()) return std::nullopt;
-  return tolvanik::to_compact_json(*value);
+  const auto document = tolvanik::parse_json(*bytes);
+  if (!document || !document->root().is_object() || document->root().members().empty()) {
+    return std::nullopt;
+  }
+  return tolvanik::to_compact_json(document->root());
 }
 
 bool parses_as_object(const std::optional<std::string>& bytes) {
   if (!bytes) return false;
-  const auto value = tolvanik::parse_json(*bytes);
-  return value && value->is_object();
+  const auto document = tolvanik::parse_json(*bytes);
+  return document && document->root().is_object();
 }
 
 }  // namespace
@@ -79,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove(temporary);
 
   const tolvanik::LoadedStorage loaded = tolvanik::load_storage_document(storage.string());
-  const auto loaded_text =
-      loaded.document ? std::optional(tolvanik::to_compact_json(*loaded.document)) : std::nullopt;
+  const auto loaded_text = loaded.document
+                               ? std::optional(tolvanik::to_compact_json(loaded.document->root()))
+                               : std::nullopt;
 
   // The backup is only ever read here.
   require(get(backup) == backup_bytes);
