@@ -265,7 +265,8 @@ int main(int argc, char** argv) {
     return 1;
   };
 
-  tolvanik::platform::write_all(to_host[1], *tolvanik::encode_frame(*tolvanik::parse_json(kPing)));
+  tolvanik::platform::write_all(to_host[1],
+                                *tolvanik::encode_frame(tolvanik::parse_json(kPing)->root()));
   if (output.next(kReplyTimeoutMs) != kPong) return fail("the host did not answer the ping");
   // Saves within the first second of the loop are taken for the host's own.
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));

@@ -64,7 +64,7 @@ std::optional<double> round_trip_ms(const std::vector<std::string>& command) {
   for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
-  const std::string request = *tolvanik::encode_frame(*tolvanik::parse_json(kRequest));
+  const std::string request = *tolvanik::encode_frame(tolvanik::parse_json(kRequest)->root());
   const auto start = Clock::now();
   pid_t child = 0;
   const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);

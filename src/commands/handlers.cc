@@ -7,43 +7,55 @@
 namespace tolvanik {
 namespace {
 
-double incoming_stamp(const Json& message) {
-  if (!message.is_object()) return 0;
-  const auto stamp = message.find("lastModified");
-  return stamp != message.end() && stamp->is_number() ? stamp->get<double>() : 0;
+double incoming_stamp(const JsonValue& message) {
+  const JsonValue* stamp = message.find("lastModified");
+  return stamp != nullptr && stamp->is_number() ? stamp->as_double() : 0;
+}
+
+// The reply is built beside the snapshot's views, which it refers to.
+JsonDocument reply_with_snapshot(StorageSnapshot snapshot, std::initializer_list<JsonMember> head) {
+  JsonArena& arena = snapshot.document.arena();
+  const auto members = arena.members(head.size() + 3);
+  std::copy(head.begin(), head.end(), members.begin());
+  members[head.size()] = {"activeTemplateId", JsonValue::string(snapshot.active_template_id)};
+  members[head.size() + 1] = {"lastModified", JsonValue::number(snapshot.last_modified)};
+  members[head.size() + 2] = {"templates", snapshot.templates};
+  snapshot.document.set_root(arena.object(members));
+  return std::move(snapshot.document);
 }
 
 }  // namespace
 
-Json handle_get_status(const std::string& storage_path) {
+JsonDocument handle_get_status(const std::string& storage_path) {
   const bool running = is_desktop_app_running();
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  return {{"type", "status"},
-          {"isRunning", running},
-          {"activeTemplateId", std::move(snapshot.active_template_id)},
-          {"lastModified", snapshot.last_modified},
-          {"templates", std::move(snapshot.templates)}};
+  return reply_with_snapshot(
+      read_storage_snapshot(storage_path),
+      {{"type", JsonValue::string("status")}, {"isRunning", JsonValue::boolean(running)}});
 }
 
-Json handle_set_colors(const std::string& storage_path, const Json& message) {
+JsonDocument handle_set_colors(const std::string& storage_path, const JsonDocument& message) {
   const bool stored = update_storage(storage_path, message).has_value();
-  return {{"type", "setColorsResult"}, {"success", stored}};
+  JsonArena arena;
+  const JsonValue reply = arena.object(
+      {{"success", JsonValue::boolean(stored)}, {"type", JsonValue::string("setColorsResult")}});
+  return JsonDocument(std::move(arena), reply);
 }
 
-Json handle_sync_request(const std::string& storage_path, const Json& message) {
-  const double stamp = incoming_stamp(message);
+JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocument& message) {
+  const double stamp = incoming_stamp(message.root());
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
   if (snapshot.last_modified > stamp) {
-    return {{"type", "syncResponse"},
-            {"winner", "mac"},
-            {"activeTemplateId", std::move(snapshot.active_template_id)},
-            {"lastModified", snapshot.last_modified},
-            {"templates", std::move(snapshot.templates)}};
+    return reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
+                                                     {"winner", JsonValue::string("mac")}});
   }
   // The reply does not depend on whether the write succeeded: the
   // extension learns only which side won.
   (void)update_storage(storage_path, message);
-  return {{"type", "syncResponse"}, {"winner", "chrome"}, {"lastModified", stamp}};
+  JsonArena arena;
+  const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
+                                        {"type", JsonValue::string("syncResponse")},
+                                        {"winner", JsonValue::string("chrome")}});
+  return JsonDocument(std::move(arena), reply);
 }
 
 }  // namespace tolvanik

@@ -10,15 +10,15 @@ namespace tolvanik {
 
 // "status": whether the desktop application runs, asked afresh, and its
 // stored templates.
-Json handle_get_status(const std::string& storage_path);
+JsonDocument handle_get_status(const std::string& storage_path);
 
 // "setColorsResult": whether the message's templates were written; true
 // also when it carried none.
-Json handle_set_colors(const std::string& storage_path, const Json& message);
+JsonDocument handle_set_colors(const std::string& storage_path, const JsonDocument& message);
 
 // "syncResponse": the side with the later stamp wins. The desktop side
 // ("mac") wins only with a strictly later stamp and then hands over its
 // templates; otherwise the extension side ("chrome") is written.
-Json handle_sync_request(const std::string& storage_path, const Json& message);
+JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocument& message);
 
 }  // namespace tolvanik

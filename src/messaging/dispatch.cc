@@ -6,23 +6,24 @@
 namespace tolvanik {
 namespace {
 
-Json pong_reply() { return {{"type", "pong"}, {"message", "Hello from Windows!"}}; }
-
-Json unknown_command_reply() { return {{"type", "error"}, {"message", "Unknown command"}}; }
+JsonDocument fixed_reply(std::string_view type, std::string_view message) {
+  JsonArena arena;
+  const JsonValue reply =
+      arena.object({{"message", JsonValue::string(message)}, {"type", JsonValue::string(type)}});
+  return JsonDocument(std::move(arena), reply);
+}
 
 }  // namespace
 
-std::string request_type(const Json& request) {
-  if (!request.is_object()) return {};
-  const auto type = request.find("type");
-  if (type == request.end() || !type->is_string()) return {};
-  return type->get<std::string>();
+std::string_view request_type(const JsonValue& request) {
+  const JsonValue* type = request.find("type");
+  return type != nullptr && type->is_string() ? type->as_string() : std::string_view();
 }
 
-void dispatch_request(const std::string& storage_path, const Json& request) {
-  const std::string type = request_type(request);
+void dispatch_request(const std::string& storage_path, const JsonDocument& request) {
+  const std::string_view type = request_type(request.root());
   if (type == "ping") {
-    send_message(pong_reply());
+    send_message(fixed_reply("pong", "Hello from Windows!"));
   } else if (type == "getStatus") {
     send_message(handle_get_status(storage_path));
   } else if (type == "setColors") {
@@ -30,7 +31,7 @@ void dispatch_request(const std::string& storage_path, const Json& request) {
   } else if (type == "syncRequest") {
     send_message(handle_sync_request(storage_path, request));
   } else {
-    send_message(unknown_command_reply());
+    send_message(fixed_reply("error", "Unknown command"));
   }
 }
 

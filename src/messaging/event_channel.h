@@ -13,7 +13,7 @@ namespace tolvanik {
 
 // A frame read from standard input, whatever JSON value it carried.
 struct IncomingMessage {
-  Json message;
+  JsonDocument message;
 };
 
 // The storage file was seen changing on disk.

@@ -8,12 +8,14 @@
 namespace tolvanik {
 namespace {
 
-HostEvent message(int n) { return IncomingMessage{Json(n)}; }
+HostEvent message(int n) {
+  return IncomingMessage{JsonDocument(JsonArena(), JsonValue::signed_integer(n))};
+}
 
 // The number an IncomingMessage carries, or -1 for the other kinds.
 int number_of(const HostEvent& event) {
   const auto* incoming = std::get_if<IncomingMessage>(&event);
-  return incoming ? incoming->message.get<int>() : -1;
+  return incoming ? static_cast<int>(incoming->message.root().as_signed()) : -1;
 }
 
 std::vector<int> numbers_of(const std::vector<HostEvent>& events) {

@@ -9,9 +9,9 @@
 #include "messaging/dispatch.h"
 #include "messaging/event_channel.h"
 #include "messaging/framing.h"
-#include "messaging/utf8.h"
 #include "platform/clock.h"
 #include "platform/std_streams.h"
+#include "platform/utf8.h"
 #include "probes/storage_watcher.h"
 #include "storage/location.h"
 
@@ -50,9 +50,7 @@ void read_input(EventSender sender) {
   }
 }
 
-bool writes_storage(const std::string& type) {
-  return type == "setColors" || type == "syncRequest";
-}
+bool writes_storage(std::string_view type) { return type == "setColors" || type == "syncRequest"; }
 
 }  // namespace
 
@@ -60,13 +58,14 @@ bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono
   return now - last_host_write > kQuietAfterHostWrite;
 }
 
-Json colors_push(StorageSnapshot snapshot) {
-  Json push = Json::object();
-  push["activeTemplateId"] = std::move(snapshot.active_template_id);
-  push["lastModified"] = snapshot.last_modified;
-  push["templates"] = std::move(snapshot.templates);
-  push["type"] = "colors";
-  return push;
+JsonDocument colors_push(StorageSnapshot snapshot) {
+  JsonArena& arena = snapshot.document.arena();
+  snapshot.document.set_root(
+      arena.object({{"activeTemplateId", JsonValue::string(snapshot.active_template_id)},
+                    {"lastModified", JsonValue::number(snapshot.last_modified)},
+                    {"templates", snapshot.templates},
+                    {"type", JsonValue::string("colors")}}));
+  return std::move(snapshot.document);
 }
 
 void run_event_loop(const std::string& storage_path) {
@@ -83,7 +82,7 @@ void run_event_loop(const std::string& storage_path) {
   while (receiver.receive_all(events)) {
     for (HostEvent& event : events) {
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
-        const bool storage_write = writes_storage(request_type(incoming->message));
+        const bool storage_write = writes_storage(request_type(incoming->message.root()));
         dispatch_request(storage_path, incoming->message);
         if (storage_write) last_host_write = platform::monotonic_now();
       } else if (std::holds_alternative<StorageChanged>(event)) {

@@ -20,7 +20,7 @@ inline constexpr std::chrono::nanoseconds kQuietAfterHostWrite = std::chrono::se
 bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono::nanoseconds now);
 
 // The unsolicited "colors" message carrying `snapshot`.
-Json colors_push(StorageSnapshot snapshot);
+JsonDocument colors_push(StorageSnapshot snapshot);
 
 // Answers requests until the input ends, then returns.
 void run_event_loop(const std::string& storage_path);

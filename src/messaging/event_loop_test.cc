@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 namespace tolvanik {
 namespace {
@@ -21,21 +22,25 @@ TEST(StorageChangePushed, OnlyAfterMoreThanOneQuietSecond) {
 
 TEST(ColorsPush, CarriesTheSnapshotInWireOrder) {
   StorageSnapshot snapshot;
-  snapshot.templates.push_back({{"colors", Json::array()}, {"id", "a"}, {"name", "A"}});
-  snapshot.templates.push_back({{"id", "b"}});
+  JsonArena& arena = snapshot.document.arena();
+  snapshot.templates =
+      arena.array(std::vector<JsonValue>{arena.object({{"colors", JsonValue::array({})},
+                                                       {"id", JsonValue::string("a")},
+                                                       {"name", JsonValue::string("A")}}),
+                                         arena.object({{"id", JsonValue::string("b")}})});
   snapshot.active_template_id = "b";
   snapshot.last_modified = 1733650000123.0;
-  EXPECT_EQ(to_compact_json(colors_push(snapshot)),
+  EXPECT_EQ(to_compact_json(colors_push(std::move(snapshot)).root()),
             R"({"activeTemplateId":"b","lastModified":1733650000123.0,)"
             R"("templates":[{"colors":[],"id":"a","name":"A"},{"id":"b"}],"type":"colors"})");
 }
 
 TEST(ColorsPush, EmptySnapshotKeepsTheNumberFloatingAndANonFiniteStampBecomesNull) {
-  EXPECT_EQ(to_compact_json(colors_push(StorageSnapshot{})),
+  EXPECT_EQ(to_compact_json(colors_push(StorageSnapshot{}).root()),
             R"({"activeTemplateId":"","lastModified":0.0,"templates":[],"type":"colors"})");
   StorageSnapshot infinite;
   infinite.last_modified = INFINITY;
-  EXPECT_EQ(to_compact_json(colors_push(infinite)),
+  EXPECT_EQ(to_compact_json(colors_push(std::move(infinite)).root()),
             R"({"activeTemplateId":"","lastModified":null,"templates":[],"type":"colors"})");
 }
 

@@ -42,9 +42,9 @@ bool FrameReader::fill(std::size_t wanted) {
   return true;
 }
 
-std::optional<Json> FrameReader::next() {
+std::optional<JsonDocument> FrameReader::next() {
   if (ended_) return std::nullopt;
-  std::optional<Json> message;
+  std::optional<JsonDocument> message;
   if (fill(kLengthSize)) {
     const std::uint32_t length = decode_length(buffer_.data() + start_);
     if (length != 0 && length <= kMaxIncomingPayload && fill(kLengthSize + length)) {
@@ -67,13 +67,15 @@ bool FrameReader::has_buffered_frame() const {
   return length == 0 || length > kMaxIncomingPayload || buffered() >= kLengthSize + length;
 }
 
-std::optional<Json> read_message() {
+std::optional<JsonDocument> read_message() {
   FrameReader reader(platform::read_stdin_some, /*read_ahead=*/false);
   return reader.next();
 }
 
-std::optional<std::string> encode_frame(const Json& message) {
-  std::string frame(kLengthSize, '\0');
+std::optional<std::string> encode_frame(const JsonValue& message, std::size_t expected_bytes) {
+  std::string frame;
+  frame.reserve(kLengthSize + expected_bytes);
+  frame.resize(kLengthSize);
   append_compact_json(message, frame);
   const std::size_t length = frame.size() - kLengthSize;
   if (length > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
@@ -83,10 +85,10 @@ std::optional<std::string> encode_frame(const Json& message) {
   return frame;
 }
 
-void send_message(const Json& message) {
+void send_message(const JsonDocument& message) {
   // Only the main thread writes to standard output, and each frame goes out
   // in one write, so frames never interleave.
-  if (const auto frame = encode_frame(message)) {
+  if (const auto frame = encode_frame(message.root(), message.text_bytes())) {
     platform::write_stdout_all(*frame);
   }
 }

@@ -28,7 +28,7 @@ class FrameReader {
   FrameReader(ByteSource source, bool read_ahead);
 
   // The next message, or nothing once the stream has ended.
-  std::optional<Json> next();
+  std::optional<JsonDocument> next();
 
   // True when next() can answer from what has been read already.
   bool has_buffered_frame() const;
@@ -45,14 +45,15 @@ class FrameReader {
 };
 
 // Reads one message from standard input, consuming exactly its frame.
-std::optional<Json> read_message();
+std::optional<JsonDocument> read_message();
 
-// The whole frame for `message`: length and compact payload in one buffer,
-// or nothing when the payload is too long for the length field.
-std::optional<std::string> encode_frame(const Json& message);
+// The whole frame for `message`: length and compact payload in one buffer
+// (with room for `expected_bytes` made up front), or nothing when the
+// payload is too long for the length field.
+std::optional<std::string> encode_frame(const JsonValue& message, std::size_t expected_bytes = 0);
 
-// Writes `message` as one frame to standard output in a single write. A
-// failed write is ignored: the browser may have gone away.
-void send_message(const Json& message);
+// Writes the root of `message` as one frame to standard output in a single
+// write. A failed write is ignored: the browser may have gone away.
+void send_message(const JsonDocument& message);
 
 }  // namespace tolvanik

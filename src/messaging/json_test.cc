@@ -5,7 +5,9 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <vector>
 
 namespace tolvanik {
 namespace {
@@ -27,8 +29,8 @@ TEST(ParseJson, AcceptsOneValueWithSurroundingJsonWhitespace) {
 TEST(ParseJson, RefusesInvalidUtf8InStrings) {
   EXPECT_TRUE(parse_json("\"\xC3\xA9\""));
   EXPECT_FALSE(parse_json("\"\xC3\""));
-  EXPECT_FALSE(parse_json("\"\xC0\xAF\""));        // overlong
-  EXPECT_FALSE(parse_json("\"\xED\xA0\x80\""));    // surrogate
+  EXPECT_FALSE(parse_json("\"\xC0\xAF\""));          // overlong
+  EXPECT_FALSE(parse_json("\"\xED\xA0\x80\""));      // surrogate
   EXPECT_FALSE(parse_json("\"\xF4\x90\x80\x80\""));  // above U+10FFFF
 }
 
@@ -46,35 +48,82 @@ TEST(ParseJson, LimitsNestingTo127Levels) {
   EXPECT_TRUE(parse_json("[\"" + std::string(200, '[') + "\\\"\"]"));
 }
 
-TEST(ParseJson, LaterDuplicateMemberWinsAndNumbersKeepTheirKind) {
-  const auto value = parse_json(R"({"type":"a","type":"b","u":18446744073709551615,)"
-                                R"("i":-9223372036854775808,"big":18446744073709551616,"f":1.0})");
-  ASSERT_TRUE(value);
-  EXPECT_EQ((*value)["type"], "b");
-  EXPECT_TRUE((*value)["u"].is_number_unsigned());
-  EXPECT_TRUE((*value)["i"].is_number_integer());
-  EXPECT_TRUE((*value)["big"].is_number_float());
-  EXPECT_TRUE((*value)["f"].is_number_float());
+std::string round_trip(std::string_view text) {
+  const auto document = parse_json(text);
+  return document ? to_compact_json(document->root()) : "<refused>";
 }
 
-TEST(CompactJson, SortsMembersByteWiseAndEscapesOnlyWhatMustBe) {
-  const Json value = {{"type", "pong"}, {"message", "Hello from Windows!"}, {"\xC3\xA9", 1}, {"Z", 2}};
-  EXPECT_EQ(to_compact_json(value),
-            R"({"Z":2,"message":"Hello from Windows!","type":"pong","é":1})");
-  const Json text = std::string("q\"b\\/\b\f\n\r\t\x01\x1F\x7F\xE2\x82\xAC", 16);
-  EXPECT_EQ(to_compact_json(text), "\"q\\\"b\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\x7F\xE2\x82\xAC\"");
-  EXPECT_EQ(to_compact_json(Json(std::string(1, '\0'))), "\"\\u0000\"");
-  EXPECT_EQ(to_compact_json(Json::parse(R"([1,-2,true,false,null,[],{}])")),
-            "[1,-2,true,false,null,[],{}]");
+TEST(ParseJson, RefusesANulByteAnywhere) {
+  using namespace std::string_literals;
+  EXPECT_FALSE(parse_json("{\"type\":\"ping\"}\0"s));
+  EXPECT_FALSE(parse_json("\0{}"s));
+  EXPECT_FALSE(parse_json("[\"a\0b\"]"s));
+  EXPECT_FALSE(parse_json("\0"s));
+  // The escaped form is a character like any other.
+  EXPECT_EQ(round_trip(R"(["a\u0000b"])"), R"(["a\u0000b"])");
 }
 
-TEST(PrettyJson, IndentsTwoSpacesAndWritesEmptyContainersInline) {
-  const auto value = parse_json(R"({"b":[1,{"c":{}}],"a":[],"ab":"x"})");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(to_pretty_json(*value),
-            "{\n  \"a\": [],\n  \"ab\": \"x\",\n  \"b\": [\n    1,\n    {\n      \"c\": {}\n"
-            "    }\n  ]\n}");
-  EXPECT_EQ(to_pretty_json(Json::object()), "{}");
+TEST(ParseJson, RefusesEscapesThatAreNotWholeCharacters) {
+  EXPECT_EQ(round_trip(R"(["\ud83d\ude00\u00e9"])"), "[\"\xF0\x9F\x98\x80\xC3\xA9\"]");
+  EXPECT_FALSE(parse_json(R"(["\udc00"])"));
+  EXPECT_FALSE(parse_json(R"(["\ud800"])"));
+  EXPECT_FALSE(parse_json(R"({"\udfff":1})"));
+  EXPECT_FALSE(parse_json("\"\xF0\x9F\x98\""));  // truncated four-byte sequence
+  EXPECT_FALSE(parse_json("\"\xE0\x80\x80\""));  // overlong three-byte form
+}
+
+TEST(ParseJson, SortsMembersByteWiseAndKeepsTheLastOfARepeatedName) {
+  EXPECT_EQ(round_trip(R"({"type":"a","b":1,"type":"b","\u00e9":2,"Z":3,"ab":4,"a":5})"),
+            R"({"Z":3,"a":5,"ab":4,"b":1,"type":"b","é":2})");
+  EXPECT_EQ(round_trip(R"({"k":1,"k":{"x":[1]},"k":[{"y":2,"y":3}]})"), R"({"k":[{"y":3}]})");
+  const auto document = parse_json(R"({"b":1,"a":2,"c":3})");
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->root().find("a")->as_unsigned(), 2u);
+  EXPECT_EQ(document->root().find("c")->as_unsigned(), 3u);
+  EXPECT_EQ(document->root().find("d"), nullptr);
+  EXPECT_EQ(JsonValue::string("x").find("x"), nullptr);
+}
+
+TEST(ParseJson, NumbersKeepTheirKindWithFullPrecision) {
+  const auto document =
+      parse_json(R"([18446744073709551615,-9223372036854775808,18446744073709551616,0.1,-1,0,1.0,)"
+                 R"(-9223372036854775809,2.2250738585072011e-308,1e2])");
+  ASSERT_TRUE(document);
+  const auto n = document->root().elements();
+  EXPECT_EQ(n[0].kind(), JsonKind::kUnsigned);
+  EXPECT_EQ(n[0].as_unsigned(), 18446744073709551615u);
+  EXPECT_EQ(n[1].kind(), JsonKind::kSigned);
+  EXPECT_EQ(n[1].as_signed(), std::numeric_limits<std::int64_t>::min());
+  EXPECT_EQ(n[2].kind(), JsonKind::kDouble);
+  EXPECT_EQ(n[2].as_double(), 18446744073709551616.0);
+  EXPECT_EQ(n[3].as_double(), 0.1);
+  EXPECT_EQ(n[4].kind(), JsonKind::kSigned);
+  EXPECT_EQ(n[5].kind(), JsonKind::kUnsigned);
+  EXPECT_EQ(n[6].kind(), JsonKind::kDouble);
+  EXPECT_EQ(n[7].kind(), JsonKind::kDouble);
+  EXPECT_EQ(n[8].as_double(), 2.2250738585072011e-308);
+  EXPECT_EQ(to_compact_json(document->root()),
+            "[18446744073709551615,-9223372036854775808,1.8446744073709552e+19,0.1,-1,0,1.0,"
+            "-9.223372036854776e+18,2.225073858507201e-308,100.0]");
+}
+
+TEST(JsonArena, BuildsObjectsInNameOrderAndSurvivesAMove) {
+  JsonArena arena;
+  const std::string name = "Zeta";
+  const JsonValue object = arena.object({{"type", arena.string("pong")},
+                                         {"\xC3\xA9", JsonValue::unsigned_integer(1)},
+                                         {"Z", JsonValue::signed_integer(-2)},
+                                         {"type", JsonValue::boolean(true)},
+                                         {"name", arena.string(name)}});
+  // Enough to need further chunks, one of them larger than the usual.
+  std::vector<JsonValue> many{object, arena.string(std::string(100000, 'x'))};
+  for (int i = 0; i < 5000; ++i) many.push_back(arena.string(std::to_string(i)));
+  const JsonValue all = arena.array(many);
+  const JsonDocument document(std::move(arena), all);
+  EXPECT_EQ(to_compact_json(document.root().elements()[0]),
+            R"({"Z":-2,"name":"Zeta","type":true,"é":1})");
+  EXPECT_EQ(document.root().elements()[1].as_string().size(), 100000u);
+  EXPECT_EQ(to_compact_json(document.root().elements()[5001]), R"("4999")");
 }
 
 std::string double_text(double value) {
@@ -122,8 +171,8 @@ TEST(JsonDouble, RandomValuesReadBackBitForBitInTheirLayout) {
       ASSERT_NE(text[e + 2], '0') << text;
     }
     char shortest[64];
-    const auto end = std::to_chars(shortest, shortest + sizeof shortest, value,
-                                   std::chars_format::scientific);
+    const auto end =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific);
     const std::string_view reference(shortest, end.ptr);
     const auto digits = [](std::string_view s) {
       std::string d;

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "messaging/utf8.h"
+#include "platform/utf8.h"
 #include "storage/location.h"
 
 namespace tolvanik {

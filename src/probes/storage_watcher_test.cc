@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "messaging/utf8.h"
 #include "platform/environment.h"
+#include "platform/utf8.h"
 
 namespace tolvanik {
 namespace {

@@ -9,21 +9,22 @@ StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
   StorageSnapshot snapshot;
   const auto lock = lock_storage(storage_path);
   if (!lock) return snapshot;
-  const LoadedStorage loaded = load_storage_document(storage_path);
+  LoadedStorage loaded = load_storage_document(storage_path);
   if (!loaded.document) return snapshot;
-  const Json& document = *loaded.document;
+  snapshot.document = std::move(*loaded.document);
+  const JsonValue& document = snapshot.document.root();
 
-  if (const auto templates = document.find("tolvanik_templates");
-      templates != document.end() && templates->is_array()) {
-    snapshot.templates = visible_templates(templates->get_ref<const Json::array_t&>());
+  if (const JsonValue* templates = document.find("tolvanik_templates");
+      templates != nullptr && templates->is_array()) {
+    snapshot.templates = visible_templates(templates->elements(), snapshot.document.arena());
   }
-  if (const auto active = document.find("tolvanik_active_template");
-      active != document.end() && active->is_string()) {
-    snapshot.active_template_id = active->get<std::string>();
+  if (const JsonValue* active = document.find("tolvanik_active_template");
+      active != nullptr && active->is_string()) {
+    snapshot.active_template_id = active->as_string();
   }
-  if (const auto stamp = document.find("tolvanik_last_modified");
-      stamp != document.end() && stamp->is_number()) {
-    snapshot.last_modified = stamp->get<double>();
+  if (const JsonValue* stamp = document.find("tolvanik_last_modified");
+      stamp != nullptr && stamp->is_number()) {
+    snapshot.last_modified = stamp->as_double();
   }
   return snapshot;
 }

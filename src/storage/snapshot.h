@@ -2,15 +2,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "messaging/json.h"
 
 namespace tolvanik {
 
 struct StorageSnapshot {
+  // Holds everything the members below refer to.
+  JsonDocument document;
   // Views of the stored templates not marked deleted, in stored order.
-  Json::array_t templates;
-  std::string active_template_id;
+  JsonValue templates = JsonValue::array({});
+  std::string_view active_template_id;
   // Milliseconds since the Unix epoch.
   double last_modified = 0;
 };

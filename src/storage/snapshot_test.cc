@@ -28,7 +28,7 @@ TEST_F(SnapshotTest, MembersOfTheWrongTypeGiveEmptyFields) {
   const StorageSnapshot snapshot = snapshot_of(
       R"({"tolvanik_templates": {"id": "a"}, "tolvanik_active_template": null,
           "tolvanik_last_modified": "1733600000123"})");
-  EXPECT_TRUE(snapshot.templates.empty());
+  EXPECT_TRUE(snapshot.templates.elements().empty());
   EXPECT_EQ(snapshot.active_template_id, "");
   EXPECT_EQ(snapshot.last_modified, 0.0);
   EXPECT_EQ(snapshot_of(R"({"tolvanik_active_template": 7})").active_template_id, "");
@@ -37,7 +37,7 @@ TEST_F(SnapshotTest, MembersOfTheWrongTypeGiveEmptyFields) {
 TEST_F(SnapshotTest, UnknownMembersOnlyGiveTheEmptySnapshotAndTouchNothing) {
   const std::string text = "{\"window\": {\"x\": 1}}";
   const StorageSnapshot snapshot = snapshot_of(text);
-  EXPECT_TRUE(snapshot.templates.empty());
+  EXPECT_TRUE(snapshot.templates.elements().empty());
   EXPECT_EQ(snapshot.last_modified, 0.0);
   EXPECT_EQ(read_file(storage()), text);
   EXPECT_FALSE(std::filesystem::exists(dir.file("storage.json.bak")));

@@ -12,7 +12,7 @@ constexpr std::string_view kBackupExtension = "json.bak";
 enum class ObjectFileState { kObject, kAbsentOrEmpty, kOtherContent };
 
 struct ObjectFile {
-  std::optional<Json> object;
+  std::optional<JsonDocument> object;
   ObjectFileState state = ObjectFileState::kAbsentOrEmpty;
 };
 
@@ -26,8 +26,8 @@ ObjectFile read_object_file(const std::string& path) {
   }
   if (text->empty()) return {};
   auto value = parse_json(*text);
-  if (!value || !value->is_object()) return {std::nullopt, ObjectFileState::kOtherContent};
-  if (value->empty()) return {};
+  if (!value || !value->root().is_object()) return {std::nullopt, ObjectFileState::kOtherContent};
+  if (value->root().members().empty()) return {};
   return {std::move(value), ObjectFileState::kObject};
 }
 
@@ -46,7 +46,7 @@ std::expected<StorageLock, std::string> lock_storage(const std::string& storage_
   return StorageLock(std::move(*file));
 }
 
-std::optional<Json> read_json_object(const std::string& path) {
+std::optional<JsonDocument> read_json_object(const std::string& path) {
   return read_object_file(path).object;
 }
 

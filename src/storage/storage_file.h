@@ -31,11 +31,11 @@ class StorageLock {
 std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path);
 
 // The JSON object in the file at `path` when it has at least one member.
-std::optional<Json> read_json_object(const std::string& path);
+std::optional<JsonDocument> read_json_object(const std::string& path);
 
 struct LoadedStorage {
   // The storage file's object, else the backup's; nothing when neither has one.
-  std::optional<Json> document;
+  std::optional<JsonDocument> document;
   // The storage file exists and holds something other than nothing or a
   // JSON object. Replacing it would destroy data the host cannot read.
   bool storage_file_unreadable = false;

@@ -1,5 +1,7 @@
 #include "storage/update.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "platform/clock.h"
@@ -11,30 +13,39 @@ namespace {
 
 constexpr std::string_view kDefaultDeviceId = "chrome-host";
 
-const Json* member(const Json& object, std::string_view name) {
-  if (!object.is_object()) return nullptr;
-  const auto found = object.find(name);
-  return found == object.end() ? nullptr : &*found;
+std::string_view device_id_of(const JsonValue& document) {
+  const JsonValue* config = document.find("tolvanik_sync_config");
+  const JsonValue* device_id = config ? config->find("deviceId") : nullptr;
+  return device_id && device_id->is_string() ? device_id->as_string() : kDefaultDeviceId;
 }
 
-std::string device_id_of(const Json& document) {
-  const Json* config = member(document, "tolvanik_sync_config");
-  const Json* device_id = config ? member(*config, "deviceId") : nullptr;
-  return device_id && device_id->is_string() ? device_id->get<std::string>()
-                                             : std::string(kDefaultDeviceId);
-}
-
-Json::array_t merge_all(const Json::array_t& incoming, const Json& document, double stamp) {
-  static const Json kNoTemplates = Json::array();
-  const Json* stored = member(document, "tolvanik_templates");
-  const StoredTemplateIndex index = build_stored_template_index(stored ? *stored : kNoTemplates);
-  const std::string device_id = device_id_of(document);
-  Json::array_t merged;
-  merged.reserve(incoming.size());
-  for (const Json& element : incoming) {
-    merged.push_back(merge_template(element, index, stamp, device_id));
+JsonValue merge_all(std::span<const JsonValue> incoming, const JsonValue& document, double stamp,
+                    JsonArena& arena) {
+  const JsonValue* stored = document.find("tolvanik_templates");
+  const StoredTemplateIndex index = build_stored_template_index(stored ? *stored : JsonValue());
+  const std::string_view device_id = device_id_of(document);
+  const auto merged = arena.values(incoming.size());
+  for (std::size_t i = 0; i < incoming.size(); ++i) {
+    merged[i] = merge_template(incoming[i], index, stamp, device_id, arena);
   }
-  return merged;
+  return JsonValue::array(merged);
+}
+
+// The stored members with the host's three replaced, sharing everything
+// else with the stored document.
+JsonValue replace_host_members(const JsonValue& document, const std::array<JsonMember, 3>& own,
+                               JsonArena& arena) {
+  const auto stored = document.is_object() ? document.members() : std::span<const JsonMember>();
+  const auto members = arena.members(stored.size() + own.size());
+  const auto is_own = [&](std::string_view name) {
+    return std::any_of(own.begin(), own.end(), [&](const JsonMember& m) { return m.name == name; });
+  };
+  std::size_t count = 0;
+  for (const JsonMember& member : stored) {
+    if (!is_own(member.name)) members[count++] = member;
+  }
+  for (const JsonMember& member : own) members[count++] = member;
+  return arena.object(members.first(count));
 }
 
 }  // namespace
@@ -45,35 +56,51 @@ double unix_millis_stamp(std::chrono::nanoseconds now_since_epoch) {
       std::chrono::duration_cast<std::chrono::milliseconds>(now_since_epoch).count());
 }
 
+std::optional<std::string> updated_storage_text(const JsonDocument& stored,
+                                                const JsonDocument& message, double stamp) {
+  const JsonValue* templates = message.root().find("templates");
+  if (!templates || !templates->is_array()) return std::nullopt;
+  const JsonValue* active = message.root().find("activeTemplateId");
+
+  JsonArena arena;
+  const JsonValue merged = merge_all(templates->elements(), stored.root(), stamp, arena);
+  const JsonValue document =
+      replace_host_members(stored.root(),
+                           {{{"tolvanik_active_template",
+                              active && active->is_string() ? *active : JsonValue::string("")},
+                             {"tolvanik_last_modified", JsonValue::number(stamp)},
+                             {"tolvanik_templates", merged}}},
+                           arena);
+
+  // Pretty printing the incoming templates about doubles their size.
+  std::string text;
+  text.reserve(stored.text_bytes() + 2 * message.text_bytes() + 4096);
+  append_pretty_json(document, text);
+  return text;
+}
+
 std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
-                                                         const Json& message) {
-  const Json* templates = member(message, "templates");
+                                                         const JsonDocument& message) {
+  const JsonValue* templates = message.root().find("templates");
   if (!templates || !templates->is_array()) return UpdateOutcome::kNothingToUpdate;
-  const Json* active = member(message, "activeTemplateId");
-  const Json* last_modified = member(message, "lastModified");
+  const JsonValue* last_modified = message.root().find("lastModified");
   // Taken before the lock, so that a long wait for it does not move the stamp.
   const double stamp = last_modified && last_modified->is_number()
-                           ? last_modified->get<double>()
+                           ? last_modified->as_double()
                            : unix_millis_stamp(platform::system_time_since_epoch());
 
   const auto lock = lock_storage(storage_path);
   if (!lock) return std::unexpected(lock.error());
-  LoadedStorage loaded = load_storage_document(storage_path);
+  const LoadedStorage loaded = load_storage_document(storage_path);
   if (!loaded.document && loaded.storage_file_unreadable) {
     return std::unexpected(
         "Refused: the storage file holds data that is not a JSON object and there is no "
         "readable backup");
   }
-  Json document = loaded.document ? std::move(*loaded.document) : Json::object();
-
-  Json::array_t merged = merge_all(templates->get_ref<const Json::array_t&>(), document, stamp);
-  document["tolvanik_templates"] = std::move(merged);
-  document["tolvanik_active_template"] =
-      active && active->is_string() ? active->get<std::string>() : std::string();
-  document["tolvanik_last_modified"] = stamp;
-
-  const std::string text = to_pretty_json(document);
-  if (auto committed = commit_storage_document(storage_path, text); !committed) {
+  const JsonDocument no_document;
+  const std::optional<std::string> text =
+      updated_storage_text(loaded.document ? *loaded.document : no_document, message, stamp);
+  if (auto committed = commit_storage_document(storage_path, *text); !committed) {
     return std::unexpected(committed.error());
   }
   return UpdateOutcome::kCommitted;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <expected>
+#include <optional>
 #include <string>
 
 #include "messaging/json.h"
@@ -20,7 +21,14 @@ enum class UpdateOutcome {
 // member of the document the host does not own is kept. A failure leaves
 // every file as it was and says why.
 std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
-                                                         const Json& message);
+                                                         const JsonDocument& message);
+
+// The text of the storage document after merging `message` into `stored`
+// (a root that is not an object counts as the empty object) with `stamp`
+// as the time of the change; nothing when the message carries no
+// "templates" array. Touches no file.
+std::optional<std::string> updated_storage_text(const JsonDocument& stored,
+                                                const JsonDocument& message, double stamp);
 
 // The stamp an update stores for `now_since_epoch`: whole milliseconds, 0
 // before the epoch.

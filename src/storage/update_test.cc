@@ -4,19 +4,22 @@
 
 #include <filesystem>
 
+#include "support/json_text.h"
 #include "support/scratch_directory.h"
 
 namespace tolvanik {
 namespace {
 
+using testing::json;
 using testing::read_file;
 using testing::ScratchDirectory;
+using testing::text_at;
 using testing::write_file;
 
 class UpdateTest : public ::testing::Test {
  protected:
   std::string storage() const { return dir.file("storage.json"); }
-  Json stored() const { return *parse_json(read_file(storage())); }
+  JsonDocument stored() const { return json(read_file(storage())); }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir.file(name)); }
 
   ScratchDirectory dir;
@@ -24,8 +27,8 @@ class UpdateTest : public ::testing::Test {
 
 TEST_F(UpdateTest, DeviceIdFallsBackWhenTheConfigHasNoStringId) {
   write_file(storage(), R"({"tolvanik_sync_config": {"deviceId": 12}})");
-  ASSERT_TRUE(update_storage(storage(), *parse_json(R"({"templates":[{"id":"x"}]})")));
-  EXPECT_EQ(stored()["tolvanik_templates"][0]["createdBy"], "chrome-host");
+  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"x"}]})")));
+  EXPECT_EQ(text_at(stored().root(), "tolvanik_templates/0/createdBy"), R"("chrome-host")");
 }
 
 TEST(UnixMillisStamp, TruncatesToWholeMillisecondsAndClampsBeforeTheEpoch) {
@@ -39,7 +42,7 @@ TEST(UnixMillisStamp, TruncatesToWholeMillisecondsAndClampsBeforeTheEpoch) {
 TEST_F(UpdateTest, RefusesToReplaceContentItCannotRead) {
   for (const std::string text : {"{\"window\": ", "[1, 2]", "\xEF\xBB\xBF{\"a\": 1}"}) {
     write_file(storage(), text);
-    const auto outcome = update_storage(storage(), *parse_json(R"({"templates":[]})"));
+    const auto outcome = update_storage(storage(), json(R"({"templates":[]})"));
     EXPECT_FALSE(outcome);
     EXPECT_EQ(read_file(storage()), text);
     EXPECT_FALSE(exists("storage.json.bak"));
@@ -49,16 +52,16 @@ TEST_F(UpdateTest, RefusesToReplaceContentItCannotRead) {
 
 TEST_F(UpdateTest, ReplacesEmptyContentAndUsesARestoredBackup) {
   write_file(storage(), "");
-  ASSERT_TRUE(update_storage(storage(), *parse_json(R"({"templates":[]})")));
+  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[]})")));
   write_file(storage(), "garbage");
   write_file(dir.file("storage.json.bak"), R"({"window": 1, "tolvanik_templates": [{"id": "b"}]})");
-  ASSERT_TRUE(update_storage(storage(), *parse_json(R"({"templates":[{"id":"b"}]})")));
-  const Json document = stored();
-  EXPECT_EQ(document["window"], 1);
-  EXPECT_EQ(document["tolvanik_templates"][0]["revision"], 1)
+  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"b"}]})")));
+  const JsonDocument document = stored();
+  EXPECT_EQ(text_at(document.root(), "window"), "1");
+  EXPECT_EQ(text_at(document.root(), "tolvanik_templates/0/revision"), "1")
       << "the backup's record has no revision, so the next is 1";
-  EXPECT_EQ(*parse_json(read_file(dir.file("storage.json.bak"))),
-            *parse_json(R"({"window": 1, "tolvanik_templates": [{"id": "b"}]})"))
+  EXPECT_EQ(read_file(dir.file("storage.json.bak")),
+            R"({"window": 1, "tolvanik_templates": [{"id": "b"}]})")
       << "the restored file was backed up before being replaced";
 }
 

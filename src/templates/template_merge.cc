@@ -1,8 +1,10 @@
 #include "templates/template_merge.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
-#include <utility>
+#include <vector>
 
 #include "platform/sha256.h"
 #include "templates/upper_case.h"
@@ -10,62 +12,85 @@
 namespace tolvanik {
 namespace {
 
-// The member `key` of `object` if it has one of the type `is_type` accepts.
-const Json* typed_member(const Json& object, std::string_view key,
-                         bool (Json::*is_type)() const noexcept) {
-  if (!object.is_object()) return nullptr;
-  const auto found = object.find(key);
-  if (found == object.end() || !((*found).*is_type)()) return nullptr;
-  return &*found;
+// The member `name` of `object` if it has one of the kind `kind`.
+const JsonValue* typed_member(const JsonValue& object, std::string_view name, JsonKind kind) {
+  const JsonValue* value = object.find(name);
+  return value != nullptr && value->kind() == kind ? value : nullptr;
 }
 
-std::string_view string_member(const Json& object, std::string_view key) {
-  const Json* value = typed_member(object, key, &Json::is_string);
-  return value ? std::string_view(value->get_ref<const Json::string_t&>()) : std::string_view();
+std::string_view string_member(const JsonValue& object, std::string_view name) {
+  const JsonValue* value = typed_member(object, name, JsonKind::kString);
+  return value ? value->as_string() : std::string_view();
+}
+
+bool true_member(const JsonValue& object, std::string_view name) {
+  const JsonValue* value = object.find(name);
+  return value != nullptr && value->is_true();
 }
 
 // The revision after `stored`. Values that are not integers, or that lie
 // beyond the signed 64-bit range, start the count again at 1. The largest
 // signed value stays where it is: wrapping it would make the record look
 // older than it is.
-std::int64_t next_revision(const Json* stored) {
+std::int64_t next_revision(const JsonValue* stored) {
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   if (stored == nullptr) return 1;
-  if (stored->is_number_unsigned()) {
-    const auto value = stored->get<std::uint64_t>();
+  if (stored->kind() == JsonKind::kUnsigned) {
+    const std::uint64_t value = stored->as_unsigned();
     if (value > static_cast<std::uint64_t>(kMax)) return 1;
     return value == static_cast<std::uint64_t>(kMax) ? kMax : static_cast<std::int64_t>(value) + 1;
   }
-  if (stored->is_number_integer()) {
-    const auto value = stored->get<std::int64_t>();
+  if (stored->kind() == JsonKind::kSigned) {
+    const std::int64_t value = stored->as_signed();
     return value == kMax ? kMax : value + 1;
   }
   return 1;
 }
 
-bool is_replaced_on_update(std::string_view key) {
-  return key == "colors" || key == "contentHash" || key == "isLocked" || key == "lastModified" ||
-         key == "modifiedBy" || key == "name" || key == "revision";
+// The members an update replaces, in ascending name order.
+constexpr std::array<std::string_view, 7> kReplacedOnUpdate = {
+    "colors", "contentHash", "isLocked", "lastModified", "modifiedBy", "name", "revision"};
+
+bool is_replaced_on_update(std::string_view name) {
+  return std::binary_search(kReplacedOnUpdate.begin(), kReplacedOnUpdate.end(), name);
+}
+
+// `replacements` and the stored members not replaced, merged in name order.
+JsonValue updated_record(const JsonValue& stored_record,
+                         const std::array<JsonMember, 7>& replacements, JsonArena& arena) {
+  const auto stored = stored_record.members();
+  const auto record = arena.members(stored.size() + replacements.size());
+  std::size_t count = 0;
+  auto next_replacement = replacements.begin();
+  for (const JsonMember& member : stored) {
+    if (is_replaced_on_update(member.name)) continue;
+    while (next_replacement != replacements.end() && next_replacement->name < member.name) {
+      record[count++] = *next_replacement++;
+    }
+    record[count++] = member;
+  }
+  while (next_replacement != replacements.end()) record[count++] = *next_replacement++;
+  return JsonValue::sorted_object(record.first(count));
 }
 
 }  // namespace
 
-StoredTemplateIndex build_stored_template_index(const Json& stored_templates) {
+StoredTemplateIndex build_stored_template_index(const JsonValue& stored_templates) {
   StoredTemplateIndex index;
   if (!stored_templates.is_array()) return index;
-  index.reserve(stored_templates.size());
-  for (const Json& record : stored_templates) {
-    const Json* id = typed_member(record, "id", &Json::is_string);
-    if (id != nullptr) index.insert_or_assign(id->get_ref<const Json::string_t&>(), &record);
+  index.reserve(stored_templates.elements().size());
+  for (const JsonValue& record : stored_templates.elements()) {
+    const JsonValue* id = typed_member(record, "id", JsonKind::kString);
+    if (id != nullptr) index.insert_or_assign(id->as_string(), &record);
   }
   return index;
 }
 
-std::string compute_content_hash(std::string_view name, const Json::array_t& colors) {
+std::string compute_content_hash(std::string_view name, std::span<const JsonValue> colors) {
   std::string canonical;
   canonical.reserve(name.size() + colors.size() * 32);
   canonical.append(name);
-  for (const Json& color : colors) {
+  for (const JsonValue& color : colors) {
     canonical.push_back('|');
     append_upper_case(string_member(color, "id"), canonical);
     canonical.push_back(':');
@@ -73,8 +98,7 @@ std::string compute_content_hash(std::string_view name, const Json::array_t& col
     canonical.push_back(':');
     canonical.append(string_member(color, "hex"));
     canonical.push_back(':');
-    const Json* auto_named = typed_member(color, "isAutoNamed", &Json::is_boolean);
-    canonical.append(auto_named != nullptr && auto_named->get<bool>() ? "true" : "false");
+    canonical.append(true_member(color, "isAutoNamed") ? "true" : "false");
   }
 
   constexpr char kHexDigits[] = "0123456789abcdef";
@@ -87,53 +111,44 @@ std::string compute_content_hash(std::string_view name, const Json::array_t& col
   return hex;
 }
 
-Json merge_template(const Json& incoming, const StoredTemplateIndex& index, double last_modified,
-                    std::string_view device_id) {
+JsonValue merge_template(const JsonValue& incoming, const StoredTemplateIndex& index,
+                         double last_modified, std::string_view device_id, JsonArena& arena) {
   const std::string_view id = string_member(incoming, "id");
   const std::string_view name = string_member(incoming, "name");
-  const Json* colors_member = typed_member(incoming, "colors", &Json::is_array);
-  Json::array_t colors =
-      colors_member ? colors_member->get_ref<const Json::array_t&>() : Json::array_t();
-  const Json* locked_member = typed_member(incoming, "isLocked", &Json::is_boolean);
-  const bool is_locked = locked_member != nullptr && locked_member->get<bool>();
-  std::string content_hash = compute_content_hash(name, colors);
+  const JsonValue* colors_member = typed_member(incoming, "colors", JsonKind::kArray);
+  const JsonValue colors = colors_member ? *colors_member : JsonValue::array({});
+  const bool is_locked = true_member(incoming, "isLocked");
+  const JsonValue content_hash = arena.string(compute_content_hash(name, colors.elements()));
+  const JsonValue stamp = JsonValue::number(last_modified);
+  const JsonValue device = JsonValue::string(device_id);
 
   const auto stored = index.find(id);
   if (stored == index.end()) {
-    Json::object_t record;
-    record.emplace("colors", std::move(colors));
-    record.emplace("contentHash", std::move(content_hash));
-    record.emplace("createdAt", last_modified);
-    record.emplace("createdBy", device_id);
-    record.emplace("deleted", false);
-    record.emplace("deletedAt", nullptr);
-    record.emplace("deletedBy", nullptr);
-    record.emplace("id", id);
-    record.emplace("isLocked", is_locked);
-    record.emplace("lastModified", last_modified);
-    record.emplace("modifiedBy", device_id);
-    record.emplace("name", name);
-    record.emplace("revision", std::int64_t{1});
-    return Json(std::move(record));
+    return arena.object({{"colors", colors},
+                         {"contentHash", content_hash},
+                         {"createdAt", stamp},
+                         {"createdBy", device},
+                         {"deleted", JsonValue::boolean(false)},
+                         {"deletedAt", JsonValue()},
+                         {"deletedBy", JsonValue()},
+                         {"id", JsonValue::string(id)},
+                         {"isLocked", JsonValue::boolean(is_locked)},
+                         {"lastModified", stamp},
+                         {"modifiedBy", device},
+                         {"name", JsonValue::string(name)},
+                         {"revision", JsonValue::signed_integer(1)}});
   }
-
-  // Copy the stored record without the members about to be replaced, so
-  // that its old colours are not deep-copied only to be dropped.
-  const Json& stored_record = *stored->second;
-  const std::int64_t revision =
-      next_revision(typed_member(stored_record, "revision", &Json::is_number));
-  Json::object_t record;
-  for (const auto& [key, value] : stored_record.get_ref<const Json::object_t&>()) {
-    if (!is_replaced_on_update(key)) record.emplace_hint(record.end(), key, value);
-  }
-  record.emplace("colors", std::move(colors));
-  record.emplace("contentHash", std::move(content_hash));
-  record.emplace("isLocked", is_locked);
-  record.emplace("lastModified", last_modified);
-  record.emplace("modifiedBy", device_id);
-  record.emplace("name", name);
-  record.emplace("revision", revision);
-  return Json(std::move(record));
+  const JsonValue& stored_record = *stored->second;
+  const std::int64_t revision = next_revision(stored_record.find("revision"));
+  return updated_record(stored_record,
+                        {{{"colors", colors},
+                          {"contentHash", content_hash},
+                          {"isLocked", JsonValue::boolean(is_locked)},
+                          {"lastModified", stamp},
+                          {"modifiedBy", device},
+                          {"name", JsonValue::string(name)},
+                          {"revision", JsonValue::signed_integer(revision)}}},
+                        arena);
 }
 
 }  // namespace tolvanik

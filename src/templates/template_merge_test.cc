@@ -10,13 +10,31 @@ namespace tolvanik {
 namespace {
 
 using testing::json;
+using testing::text_at;
 
 std::string hash_of(std::string_view name, std::string_view colors) {
-  return compute_content_hash(name, json(colors).get_ref<const Json::array_t&>());
+  return compute_content_hash(name, json(colors).root().elements());
 }
 
 constexpr double kStamp = 1700000000123.0;
 constexpr std::string_view kDevice = "chrome-host";
+
+// The compact text of the record merged from `incoming` with the stored
+// template array `stored`.
+std::string merged(std::string_view incoming, std::string_view stored = "[]",
+                   std::string_view device = kDevice) {
+  const JsonDocument stored_document = json(stored);
+  const JsonDocument incoming_document = json(incoming);
+  JsonArena arena;
+  return to_compact_json(merge_template(incoming_document.root(),
+                                        build_stored_template_index(stored_document.root()), kStamp,
+                                        device, arena));
+}
+
+std::string merged_member(std::string_view incoming, std::string_view stored,
+                          std::string_view name) {
+  return text_at(json(merged(incoming, stored)).root(), name);
+}
 
 // Digests below were computed independently with sha256sum.
 TEST(ContentHash, MatchesTheWorkedExample) {
@@ -52,21 +70,19 @@ TEST(ContentHash, CoversColourIdCaseHexCaseAndOrderButNotLocks) {
 }
 
 TEST(StoredTemplateIndex, KeepsStringIdsOnlyAndTheLaterDuplicate) {
-  const Json stored = json(R"([{"id":"a","n":1},{"id":5},{"id":null},"a",{"name":"x"},
+  const JsonDocument stored = json(R"([{"id":"a","n":1},{"id":5},{"id":null},"a",{"name":"x"},
                                {"id":"a","n":2},{"id":""}])");
-  const StoredTemplateIndex index = build_stored_template_index(stored);
+  const StoredTemplateIndex index = build_stored_template_index(stored.root());
   ASSERT_EQ(index.size(), 2u);
-  EXPECT_EQ(index.at("a"), &stored[5]);
-  EXPECT_EQ(index.at(""), &stored[6]);
-  EXPECT_TRUE(build_stored_template_index(json(R"({"id":"a"})")).empty());
-  EXPECT_TRUE(build_stored_template_index(Json()).empty());
+  EXPECT_EQ(index.at("a"), &stored.root().elements()[5]);
+  EXPECT_EQ(index.at(""), &stored.root().elements()[6]);
+  EXPECT_TRUE(build_stored_template_index(json(R"({"id":"a"})").root()).empty());
+  EXPECT_TRUE(build_stored_template_index(JsonValue()).empty());
 }
 
 TEST(MergeTemplate, BuildsANewRecordWithAllThirteenMembers) {
-  const Json merged = merge_template(json(R"({"id":"t1","name":"Warm","isLocked":true,"extra":1,
-                              "colors":[{"id":"c2","hex":"#00FF00","note":"kept"}]})"),
-                                     {}, kStamp, kDevice);
-  EXPECT_EQ(to_compact_json(merged),
+  EXPECT_EQ(merged(R"({"id":"t1","name":"Warm","isLocked":true,"extra":1,
+                      "colors":[{"id":"c2","hex":"#00FF00","note":"kept"}]})"),
             R"({"colors":[{"hex":"#00FF00","id":"c2","note":"kept"}],)"
             R"("contentHash":")" +
                 hash_of("Warm", R"([{"id":"c2","hex":"#00FF00"}])") +
@@ -78,51 +94,54 @@ TEST(MergeTemplate, BuildsANewRecordWithAllThirteenMembers) {
 
 TEST(MergeTemplate, TakesWrongTypedIncomingMembersAsAbsent) {
   const std::string empty_hash = hash_of("", "[]");
-  for (const Json& incoming : {json("null"), json("[1]"), json(R"("t")"),
-                               json(R"({"id":5,"name":7,"colors":{"a":1},"isLocked":"true"})")}) {
-    const Json merged = merge_template(incoming, {}, kStamp, kDevice);
-    EXPECT_EQ(merged["id"], "");
-    EXPECT_EQ(merged["name"], "");
-    EXPECT_EQ(merged["colors"], Json::array());
-    EXPECT_EQ(merged["isLocked"], false);
-    EXPECT_EQ(merged["contentHash"], empty_hash);
-    EXPECT_EQ(merged["revision"], 1);
+  for (std::string_view incoming :
+       {"null", "[1]", R"("t")", R"({"id":5,"name":7,"colors":{"a":1},"isLocked":"true"})"}) {
+    const JsonDocument record = json(merged(incoming));
+    EXPECT_EQ(text_at(record.root(), "id"), R"("")");
+    EXPECT_EQ(text_at(record.root(), "name"), R"("")");
+    EXPECT_EQ(text_at(record.root(), "colors"), "[]");
+    EXPECT_EQ(text_at(record.root(), "isLocked"), "false");
+    EXPECT_EQ(text_at(record.root(), "contentHash"), "\"" + empty_hash + "\"");
+    EXPECT_EQ(text_at(record.root(), "revision"), "1");
   }
   // A stored record with the empty id is the one such a template updates.
-  const Json stored = json(R"([{"id":"","revision":4}])");
-  EXPECT_EQ(merge_template(json("null"), build_stored_template_index(stored), kStamp,
-                           kDevice)["revision"],
-            5);
+  EXPECT_EQ(merged_member("null", R"([{"id":"","revision":4}])", "revision"), "5");
 }
 
 TEST(MergeTemplate, UpdateSetsTheIncomingSideAndKeepsTheRest) {
-  const Json stored = json(R"([{"id":"t1","name":"Old","colors":[{"id":"x"}],"isLocked":true,
-      "contentHash":"old","revision":41,"createdAt":1.5,"createdBy":"desktop",
+  const JsonDocument stored = json(R"([{"id":"t1","name":"Old","colors":[{"id":"x"}],
+      "isLocked":true,"contentHash":"old","revision":41,"createdAt":1.5,"createdBy":"desktop",
       "lastModified":2.5,"modifiedBy":"desktop","deleted":true,"deletedAt":3.5,
       "deletedBy":"desktop","desktopOnly":{"k":[1,2]}}])");
-  const Json merged =
-      merge_template(json(R"({"id":"t1","colors":[{"id":"c","hex":"#1","extra":true}]})"),
-                     build_stored_template_index(stored), kStamp, "laptop");
+  const JsonDocument incoming =
+      json(R"({"id":"t1","colors":[{"id":"c","hex":"#1","extra":true}]})");
+  JsonArena arena;
+  const JsonValue record = merge_template(
+      incoming.root(), build_stored_template_index(stored.root()), kStamp, "laptop", arena);
   const std::string hash = hash_of("", R"([{"id":"c","hex":"#1"}])");
-  EXPECT_EQ(merged, json(R"({"id":"t1","name":"","colors":[{"id":"c","hex":"#1","extra":true}],
+  EXPECT_EQ(
+      to_compact_json(record),
+      to_compact_json(json(R"({"id":"t1","name":"","colors":[{"id":"c","hex":"#1","extra":true}],
       "isLocked":false,"contentHash":")" +
-                         hash + R"(","revision":42,"createdAt":1.5,
+                           hash + R"(","revision":42,"createdAt":1.5,
       "createdBy":"desktop","lastModified":1700000000123.0,"modifiedBy":"laptop",
-      "deleted":true,"deletedAt":3.5,"deletedBy":"desktop","desktopOnly":{"k":[1,2]}})"));
-  EXPECT_TRUE(merged["lastModified"].is_number_float());
-  // The index and what it points into are left as they were.
-  EXPECT_EQ(stored[0]["revision"], 41);
-  EXPECT_EQ(stored[0]["name"], "Old");
+      "deleted":true,"deletedAt":3.5,"deletedBy":"desktop","desktopOnly":{"k":[1,2]}})")
+                          .root()));
+  EXPECT_EQ(record.find("lastModified")->kind(), JsonKind::kDouble);
+  // What the index points into is left as it was.
+  EXPECT_EQ(text_at(stored.root(), "0/revision"), "41");
+  EXPECT_EQ(text_at(stored.root(), "0/name"), R"("Old")");
 }
 
 TEST(MergeTemplate, NextRevisionFollowsTheStoredOne) {
   const auto next = [](std::string_view revision_member) {
-    const Json stored = json(R"([{"id":"t")" + std::string(revision_member) + "}]");
-    const Json merged =
-        merge_template(json(R"({"id":"t"})"), build_stored_template_index(stored), kStamp, kDevice);
-    EXPECT_TRUE(merged["revision"].is_number_integer());
-    EXPECT_FALSE(merged["revision"].is_number_float());
-    return to_compact_json(merged["revision"]);
+    const JsonDocument stored = json(R"([{"id":"t")" + std::string(revision_member) + "}]");
+    const JsonDocument incoming = json(R"({"id":"t"})");
+    JsonArena arena;
+    const JsonValue record = merge_template(
+        incoming.root(), build_stored_template_index(stored.root()), kStamp, kDevice, arena);
+    EXPECT_EQ(record.find("revision")->kind(), JsonKind::kSigned);
+    return to_compact_json(*record.find("revision"));
   };
   EXPECT_EQ(next(R"(,"revision":41)"), "42");
   EXPECT_EQ(next(R"(,"revision":0)"), "1");
@@ -141,13 +160,16 @@ TEST(MergeTemplate, NextRevisionFollowsTheStoredOne) {
 }
 
 TEST(MergeTemplate, SameIncomingIdTwiceGetsTheSameRevision) {
-  const Json stored = json(R"([{"id":"t","revision":1},{"id":"t","revision":9}])");
-  const StoredTemplateIndex index = build_stored_template_index(stored);
-  const Json incoming = json(R"({"id":"t","name":"n"})");
-  EXPECT_EQ(merge_template(incoming, index, kStamp, kDevice)["revision"], 10);
-  EXPECT_EQ(merge_template(incoming, index, kStamp, kDevice)["revision"], 10);
+  const JsonDocument stored = json(R"([{"id":"t","revision":1},{"id":"t","revision":9}])");
+  const StoredTemplateIndex index = build_stored_template_index(stored.root());
+  const JsonDocument incoming = json(R"({"id":"t","name":"n"})");
+  JsonArena arena;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(text_at(merge_template(incoming.root(), index, kStamp, kDevice, arena), "revision"),
+              "10");
+  }
   // Lookup is case-sensitive.
-  EXPECT_EQ(merge_template(json(R"({"id":"T"})"), index, kStamp, kDevice)["revision"], 1);
+  EXPECT_EQ(merged_member(R"({"id":"T"})", R"([{"id":"t","revision":9}])", "revision"), "1");
 }
 
 }  // namespace

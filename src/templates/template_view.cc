@@ -1,65 +1,57 @@
 #include "templates/template_view.h"
 
 #include <string_view>
-#include <utility>
 
 namespace tolvanik {
 namespace {
 
-const Json* find_member(const Json& value, std::string_view key) {
-  if (!value.is_object()) return nullptr;
-  const auto found = value.find(key);
-  return found == value.end() ? nullptr : &*found;
-}
+constexpr JsonValue kEmptyString = JsonValue::string("");
+constexpr JsonValue kFalse = JsonValue::boolean(false);
 
-// Members are added in ascending key order, so each goes in at the end.
-void put_copy_or_empty_string(Json::object_t& view, const char* key, const Json& source) {
-  const Json* member = find_member(source, key);
-  view.emplace_hint(view.end(), key, member ? *member : Json(Json::value_t::string));
-}
-
-void put_copy_or_false(Json::object_t& view, const char* key, const Json& source) {
-  const Json* member = find_member(source, key);
-  view.emplace_hint(view.end(), key, member ? *member : Json(false));
+JsonMember copy_or(const JsonValue& source, std::string_view name, JsonValue fallback) {
+  const JsonValue* member = source.find(name);
+  return {name, member != nullptr ? *member : fallback};
 }
 
 }  // namespace
 
-Json normalize_color(const Json& entry) {
-  Json::object_t view;
-  put_copy_or_empty_string(view, "hex", entry);
-  put_copy_or_empty_string(view, "id", entry);
-  put_copy_or_false(view, "isAutoNamed", entry);
-  put_copy_or_false(view, "isLocked", entry);
-  put_copy_or_empty_string(view, "name", entry);
-  return Json(std::move(view));
+// Members are listed in ascending name order, as objects keep them.
+JsonValue normalize_color(const JsonValue& entry, JsonArena& arena) {
+  const auto view = arena.members(5);
+  view[0] = copy_or(entry, "hex", kEmptyString);
+  view[1] = copy_or(entry, "id", kEmptyString);
+  view[2] = copy_or(entry, "isAutoNamed", kFalse);
+  view[3] = copy_or(entry, "isLocked", kFalse);
+  view[4] = copy_or(entry, "name", kEmptyString);
+  return JsonValue::sorted_object(view);
 }
 
-Json normalize_template(const Json& stored_template) {
+JsonValue normalize_template(const JsonValue& stored_template, JsonArena& arena) {
   if (!stored_template.is_object()) return stored_template;
-  Json::array_t colors;
-  const Json* stored_colors = find_member(stored_template, "colors");
+  std::span<JsonValue> colors;
+  const JsonValue* stored_colors = stored_template.find("colors");
   if (stored_colors != nullptr && stored_colors->is_array()) {
-    colors.reserve(stored_colors->size());
-    for (const Json& entry : *stored_colors) colors.push_back(normalize_color(entry));
+    const auto entries = stored_colors->elements();
+    colors = arena.values(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) colors[i] = normalize_color(entries[i], arena);
   }
-  Json::object_t view;
-  view.emplace_hint(view.end(), "colors", std::move(colors));
-  put_copy_or_empty_string(view, "id", stored_template);
-  put_copy_or_false(view, "isLocked", stored_template);
-  put_copy_or_empty_string(view, "name", stored_template);
-  return Json(std::move(view));
+  const auto view = arena.members(4);
+  view[0] = {"colors", JsonValue::array(colors)};
+  view[1] = copy_or(stored_template, "id", kEmptyString);
+  view[2] = copy_or(stored_template, "isLocked", kFalse);
+  view[3] = copy_or(stored_template, "name", kEmptyString);
+  return JsonValue::sorted_object(view);
 }
 
-Json::array_t visible_templates(const Json::array_t& stored_templates) {
-  Json::array_t views;
-  views.reserve(stored_templates.size());
-  for (const Json& stored : stored_templates) {
-    const Json* deleted = find_member(stored, "deleted");
-    if (deleted != nullptr && deleted->is_boolean() && deleted->get<bool>()) continue;
-    views.push_back(normalize_template(stored));
+JsonValue visible_templates(std::span<const JsonValue> stored_templates, JsonArena& arena) {
+  const auto views = arena.values(stored_templates.size());
+  std::size_t count = 0;
+  for (const JsonValue& stored : stored_templates) {
+    const JsonValue* deleted = stored.find("deleted");
+    if (deleted != nullptr && deleted->is_true()) continue;
+    views[count++] = normalize_template(stored, arena);
   }
-  return views;
+  return JsonValue::array(views.first(count));
 }
 
 }  // namespace tolvanik

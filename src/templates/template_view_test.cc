@@ -10,34 +10,44 @@ namespace {
 using testing::json;
 
 std::string visible_text(std::string_view stored) {
-  return to_compact_json(Json(visible_templates(json(stored).get_ref<const Json::array_t&>())));
+  JsonDocument document = json(stored);
+  return to_compact_json(visible_templates(document.root().elements(), document.arena()));
+}
+
+std::string color_view(std::string_view entry) {
+  JsonDocument document = json(entry);
+  return to_compact_json(normalize_color(document.root(), document.arena()));
+}
+
+std::string template_view(std::string_view stored) {
+  JsonDocument document = json(stored);
+  return to_compact_json(normalize_template(document.root(), document.arena()));
 }
 
 TEST(TemplateView, ColourViewHasExactlyFiveMembersWithDefaults) {
-  EXPECT_EQ(to_compact_json(normalize_color(json("42"))),
+  EXPECT_EQ(color_view("42"),
             R"({"hex":"","id":"","isAutoNamed":false,"isLocked":false,"name":""})");
-  EXPECT_EQ(to_compact_json(normalize_color(json(R"({"name":"Red","extra":1,"isLocked":"yes",
-                                                     "id":null,"hex":"#FF0000"})"))),
+  EXPECT_EQ(color_view(R"({"name":"Red","extra":1,"isLocked":"yes",
+                                                     "id":null,"hex":"#FF0000"})"),
             R"({"hex":"#FF0000","id":null,"isAutoNamed":false,"isLocked":"yes","name":"Red"})");
 }
 
 TEST(TemplateView, TemplateViewKeepsFourMembersCopiedWhateverTheirType) {
-  EXPECT_EQ(to_compact_json(normalize_template(json(
+  EXPECT_EQ(template_view(
                 R"({"id":null,"name":7,"isLocked":true,"revision":3,"contentHash":"ab",
-                    "createdAt":1.0,"deleted":false,"colors":[{"id":"c","extra":[]},"x"]})"))),
+                    "createdAt":1.0,"deleted":false,"colors":[{"id":"c","extra":[]},"x"]})"),
             R"({"colors":[{"hex":"","id":"c","isAutoNamed":false,"isLocked":false,"name":""},)"
             R"({"hex":"","id":"","isAutoNamed":false,"isLocked":false,"name":""}],)"
             R"("id":null,"isLocked":true,"name":7})");
   for (std::string_view colors : {"", R"(,"colors":null)", R"(,"colors":{"a":1})"}) {
-    EXPECT_EQ(
-        to_compact_json(normalize_template(json("{\"id\":\"t\"" + std::string(colors) + "}"))),
-        R"({"colors":[],"id":"t","isLocked":false,"name":""})");
+    EXPECT_EQ(template_view("{\"id\":\"t\"" + std::string(colors) + "}"),
+              R"({"colors":[],"id":"t","isLocked":false,"name":""})");
   }
 }
 
 TEST(TemplateView, NonObjectTemplateComesBackUnchanged) {
   for (std::string_view text : {"null", "true", "1.5", R"("text")", R"([{"id":"a"}])"}) {
-    EXPECT_EQ(to_compact_json(normalize_template(json(text))), text);
+    EXPECT_EQ(template_view(text), text);
   }
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "messaging/utf8.h"
+#include "platform/utf8.h"
 #include "templates/upper_case_table.h"
 
 namespace tolvanik {

@@ -51,6 +51,7 @@ TEST_P(FramingTest, RefusedFramesEndTheHostSilently) {
       {"128 levels of nesting", frame(R"({"type":"ping","deep":)" + nested_arrays(127) + "}")},
       {"invalid UTF-8 in a string", frame("{\"type\":\"ping\",\"x\":\"\xC3\x28\"}")},
       {"lone surrogate escape", frame(R"({"type":"ping","x":"\ud800"})")},
+      {"trailing NUL byte", frame(kPing + std::string(1, '\0'))},
   };
   for (const auto& [name, input] : cases) {
     SCOPED_TRACE(name);

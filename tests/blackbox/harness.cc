@@ -444,13 +444,17 @@ std::vector<HostTest::TasklistStart> HostTest::tasklist_starts() const {
   std::string line;
   while (std::getline(log, line)) {
     const auto entry = parse_json(line);
-    if (!entry || !entry->is_object()) {
+    const JsonValue* arguments = entry ? entry->root().find("arguments") : nullptr;
+    const JsonValue* stdin_bytes = entry ? entry->root().find("stdinBytes") : nullptr;
+    if (!arguments || !arguments->is_array() || !stdin_bytes || !stdin_bytes->is_integer()) {
       ADD_FAILURE() << "unreadable tasklist log line: " << line;
       continue;
     }
     TasklistStart start;
-    for (const auto& argument : entry->at("arguments")) start.arguments.push_back(argument);
-    start.stdin_bytes = entry->at("stdinBytes").get<std::size_t>();
+    for (const JsonValue& argument : arguments->elements()) {
+      start.arguments.emplace_back(argument.as_string());
+    }
+    start.stdin_bytes = stdin_bytes->as_unsigned();
     starts.push_back(std::move(start));
   }
   return starts;

@@ -221,8 +221,8 @@ void PrintTo(Target target, std::ostream* out);
 
 }  // namespace tolvanik::blackbox
 
-#define TOLVANIK_BLACKBOX_TARGETS(fixture)                                                   \
-  INSTANTIATE_TEST_SUITE_P(                                                                  \
-      Targets, fixture,                                                                      \
-      testing::Values(tolvanik::blackbox::Target::native, tolvanik::blackbox::Target::wine), \
+#define TOLVANIK_BLACKBOX_TARGETS(fixture)                                                     \
+  INSTANTIATE_TEST_SUITE_P(                                                                    \
+      Targets, fixture,                                                                        \
+      ::testing::Values(tolvanik::blackbox::Target::native, tolvanik::blackbox::Target::wine), \
       tolvanik::blackbox::target_name)

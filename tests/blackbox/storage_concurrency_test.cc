@@ -9,31 +9,29 @@
 
 #include "harness.h"
 #include "messaging/json.h"
+#include "support/json_text.h"
 
 namespace tolvanik::blackbox {
 namespace {
 
 // A "setColors" whose templates take roughly 2.4 kB each, like real ones.
 std::string set_colors_request(const std::string& active_id, int template_count) {
-  Json templates = Json::array();
+  std::string request =
+      R"({"activeTemplateId":")" + active_id + R"(","lastModified":1733600000000.0,"templates":[)";
   for (int t = 0; t < template_count; ++t) {
-    Json colors = Json::array();
+    if (t > 0) request += ',';
+    request += R"({"colors":[)";
     for (int c = 0; c < 12; ++c) {
-      colors.push_back({{"id", "c" + std::to_string(c)},
-                        {"name", "Colour number " + std::to_string(c) + " of a template"},
-                        {"hex", "#a1b2c" + std::to_string(c % 10)},
-                        {"isAutoNamed", c % 2 == 0},
-                        {"isLocked", false}});
+      if (c > 0) request += ',';
+      request += R"({"hex":"#a1b2c)" + std::to_string(c % 10) + R"(","id":"c)" + std::to_string(c) +
+                 R"(","isAutoNamed":)" + (c % 2 == 0 ? "true" : "false") +
+                 R"(,"isLocked":false,"name":"Colour number )" + std::to_string(c) +
+                 R"( of a template"})";
     }
-    templates.push_back({{"id", "template-" + std::to_string(t)},
-                         {"name", "Template " + std::to_string(t)},
-                         {"isLocked", false},
-                         {"colors", std::move(colors)}});
+    request += R"(],"id":"template-)" + std::to_string(t) + R"(","isLocked":false,)" +
+               R"("name":"Template )" + std::to_string(t) + R"("})";
   }
-  return to_compact_json({{"type", "setColors"},
-                          {"activeTemplateId", active_id},
-                          {"lastModified", 1733600000000.0},
-                          {"templates", std::move(templates)}});
+  return request + R"(],"type":"setColors"})";
 }
 
 // The next frame that is not an unsolicited "colors" push.
@@ -70,13 +68,14 @@ TEST_P(StorageConcurrencyTest, NoUpdateOfEitherSideIsLost) {
 
   const auto document = parse_json(read_storage_file().value_or(""));
   ASSERT_TRUE(document);
-  EXPECT_EQ((*document)["desktop_counter"], kRounds);
-  EXPECT_EQ((*document)["tolvanik_templates"][0]["revision"], kRounds)
+  EXPECT_EQ(testing::text_at(document->root(), "desktop_counter"), std::to_string(kRounds));
+  EXPECT_EQ(testing::text_at(document->root(), "tolvanik_templates/0/revision"),
+            std::to_string(kRounds))
       << "every write of the template found the one before it";
 }
 
 class CrashSafetyTest : public HostTest {};
-INSTANTIATE_TEST_SUITE_P(Native, CrashSafetyTest, testing::Values(Target::native), target_name);
+INSTANTIATE_TEST_SUITE_P(Native, CrashSafetyTest, ::testing::Values(Target::native), target_name);
 
 // Killed at any moment, the host leaves either the old document or the
 // whole new one, never a torn file.
@@ -104,9 +103,14 @@ TEST_P(CrashSafetyTest, KilledUpdatesLeaveTheOldOrTheNewDocument) {
       continue;
     }
     const auto document = parse_json(after);
-    ASSERT_TRUE(document && document->is_object()) << "torn storage file after kill " << kill;
-    ASSERT_EQ((*document)["tolvanik_active_template"], active_id) << "kill " << kill;
-    ASSERT_EQ((*document)["tolvanik_templates"].size(), static_cast<std::size_t>(count));
+    ASSERT_TRUE(document && document->root().is_object())
+        << "torn storage file after kill " << kill;
+    ASSERT_EQ(testing::text_at(document->root(), "tolvanik_active_template"),
+              "\"" + active_id + "\"")
+        << "kill " << kill;
+    const JsonValue* templates = document->root().find("tolvanik_templates");
+    ASSERT_TRUE(templates && templates->is_array());
+    ASSERT_EQ(templates->elements().size(), static_cast<std::size_t>(count));
     ++landed_after;
   }
   std::printf("kills: %d, old document kept: %d, new document whole: %d\n", kKills,

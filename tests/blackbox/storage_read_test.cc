@@ -76,7 +76,8 @@ TEST_P(StorageReadTest, UnreadableStorageFileFallsBackToTheBackupAndIsRestored) 
                                     "\"text\"",
                                     "{\"a\":1} x",
                                     std::string(128, '[') + std::string(128, ']'),
-                                    "{\"tolvanik_templates\": ["};
+                                    "{\"tolvanik_templates\": [",
+                                    std::string(kDesktopDocument) + '\0'};
   for (const std::string& text : unreadable) {
     SCOPED_TRACE(text);
     write_storage_file(text);
@@ -95,6 +96,15 @@ TEST_P(StorageReadTest, UnreadableStorageAndBackupGiveTheEmptyStatusAndStayAsThe
   EXPECT_EQ(get_status(), kEmptyStatus);
   EXPECT_EQ(read_storage_file(), "{\"a\":1} x");
   EXPECT_EQ(read_storage_file("storage.json.bak"), "[]");
+}
+
+TEST_P(StorageReadTest, BackupWithATrailingNulByteIsNotUsed) {
+  const std::string backup = std::string(kDesktopDocument) + '\0';
+  write_storage_file("{\"a\":1} x");
+  write_storage_file(backup, "storage.json.bak");
+  EXPECT_EQ(get_status(), kEmptyStatus);
+  EXPECT_EQ(read_storage_file(), "{\"a\":1} x");
+  EXPECT_EQ(read_storage_file("storage.json.bak"), backup);
 }
 
 TEST_P(StorageReadTest, ReportsTheDesktopApplicationAsRunning) {

@@ -24,7 +24,7 @@ std::string frame_error(std::size_t frame_number, std::string_view what) {
 std::expected<std::string, std::string> frame_from_line(std::string_view line) {
   const auto value = parse_json(line);
   if (!value) return std::unexpected("not one JSON value");
-  auto frame = encode_frame(*value);
+  auto frame = encode_frame(value->root(), line.size());
   if (!frame) return std::unexpected("too long for one frame");
   return std::move(*frame);
 }
@@ -41,7 +41,7 @@ void FrameDecoder::feed(std::string_view bytes) {
   buffer_.append(bytes);
 }
 
-std::expected<std::optional<Json>, std::string> FrameDecoder::next() {
+std::expected<std::optional<JsonDocument>, std::string> FrameDecoder::next() {
   if (buffered() < kLengthSize) return std::nullopt;
   const std::uint32_t length = decode_length(buffer_.data() + start_);
   if (length == 0) return std::unexpected(frame_error(frames_read_ + 1, "length 0"));

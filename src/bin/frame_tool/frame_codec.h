@@ -34,7 +34,7 @@ class FrameDecoder {
   // The value of the next complete frame, nothing while more bytes are
   // needed, or a description of a malformed frame (after which the stream
   // makes no sense any more).
-  std::expected<std::optional<Json>, std::string> next();
+  std::expected<std::optional<JsonDocument>, std::string> next();
 
   // At the end of input: a description of the frame left unfinished, if any.
   std::optional<std::string> unfinished_frame() const;

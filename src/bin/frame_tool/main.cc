@@ -85,9 +85,9 @@ int decode(bool pretty) {
       if (!*message) break;
       std::string line = "← ";
       if (pretty) {
-        tolvanik::append_pretty_json(**message, line);
+        tolvanik::append_pretty_json((*message)->root(), line);
       } else {
-        tolvanik::append_compact_json(**message, line);
+        tolvanik::append_compact_json((*message)->root(), line);
       }
       line += '\n';
       if (!tolvanik::platform::write_stdout_all(line)) return 0;

@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "messaging/utf8.h"
+#include "platform/utf8.h"
 
 namespace tolvanik::platform {
 

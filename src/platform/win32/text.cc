@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "messaging/utf8.h"
+#include "platform/utf8.h"
 
 namespace tolvanik::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "messaging/utf8.h"
+#include "platform/utf8.h"
 
 #include <gtest/gtest.h>
 
