@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "messaging/json.h"
@@ -33,15 +32,13 @@ JsonValue integer_value(std::int64_t value) {
                     : JsonValue::signed_integer(value);
 }
 
-// A double read correctly rounded from the whole text. A magnitude too
-// large for a double is refused; one too small becomes zero.
+// A double read correctly rounded from the whole text, which the reader
+// has left in place followed by a byte that cannot continue a number. A
+// magnitude too large for a double is refused; one too small becomes zero.
 std::optional<JsonValue> double_value(std::string_view text) {
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error == std::errc() && end == text.data() + text.size()) return JsonValue::number(value);
-  if (error != std::errc::result_out_of_range) return std::nullopt;
-  value = std::strtod(std::string(text).c_str(), nullptr);
-  if (std::isinf(value)) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.data(), &end);
+  if (end != text.data() + text.size() || std::isinf(value)) return std::nullopt;
   return JsonValue::number(value);
 }
 
