@@ -27,6 +27,8 @@ constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
                                  rapidjson::kParseNumbersAsStringsFlag |
                                  rapidjson::kParseInsituFlag;
 
+constexpr std::size_t kScanBlockBytes = 16;
+
 JsonValue integer_value(std::int64_t value) {
   return value >= 0 ? JsonValue::unsigned_integer(static_cast<std::uint64_t>(value))
                     : JsonValue::signed_integer(value);
@@ -151,9 +153,12 @@ std::optional<JsonDocument> parse_json(std::string_view text) {
   if (!is_valid_utf8(text)) return std::nullopt;
   JsonArena arena;
   // With no NUL byte inside, the terminator marks exactly the end of the text.
-  const std::span<char> own_text = arena.chars(text.size() + 1);
+  // The reader's SSE2 scans load whole aligned 16-byte blocks, so the one
+  // that holds the terminator may reach up to 15 bytes beyond it: those
+  // bytes are allocated too.
+  const std::span<char> own_text = arena.chars(text.size() + kScanBlockBytes);
   std::memcpy(own_text.data(), text.data(), text.size());
-  own_text.back() = '\0';
+  std::memset(own_text.data() + text.size(), '\0', kScanBlockBytes);
   TreeBuilder builder(arena);
   rapidjson::InsituStringStream stream(own_text.data());
   rapidjson::Reader reader;
