@@ -179,9 +179,22 @@ class Browser:
                     attached = self.devtools.call(
                         "Target.attachToTarget", {"targetId": target["targetId"], "flatten": True}
                     )
-                    return attached["sessionId"]
+                    if self._worker_ready(attached["sessionId"]):
+                        return attached["sessionId"]
             time.sleep(0.05)
         raise RuntimeError("the test extension's service worker did not start")
+
+    def _worker_ready(self, session):
+        """True once the worker's script has defined its entry points."""
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            result = self.devtools.call(
+                "Runtime.evaluate", {"expression": "typeof sendNative", "returnByValue": True},
+                session=session)
+            if result["result"].get("value") == "function":
+                return True
+            time.sleep(0.02)
+        return False
 
     def evaluate(self, expression, timeout=60.0):
         result = self.devtools.call(
@@ -344,7 +357,11 @@ class Scenario:
     def push_without_echo(self):
         self.target.write_storage(PREPARED_STORAGE)
         port = self.browser.evaluate("openPort(%s)" % js(RUNNING_HOST))
-        # Changes in the host's first second are not pushed; wait past it.
+        # The host is up once it answers; changes in its first second after
+        # that are not pushed, so the save waits past it.
+        self.browser.evaluate("postToPort(%d, %s)" % (port, js({"type": "ping"})))
+        taken = self.take(port, 1, self.target.timeout_ms)
+        expect(taken["messages"] == ['{"message":"Hello from Windows!","type":"pong"}'], taken)
         taken = self.take(port, 1, 1200)
         expect(taken["messages"] == [] and taken["disconnected"] is None,
                "unexpected at start: %s" % taken)
@@ -517,7 +534,14 @@ def run_target(make_target, build, tool, checks):
         shutil.rmtree(root, ignore_errors=True)
 
 
+def end_on_signal(number, _frame):
+    # Turns termination into an exception, so that the browser's group is
+    # still killed on the way out.
+    raise SystemExit(128 + number)
+
+
 def main():
+    signal.signal(signal.SIGTERM, end_on_signal)
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", type=Path, required=True)
     parser.add_argument("--wine-build", type=Path)
