@@ -93,14 +93,16 @@ std::expected<Manifest, std::string> load_manifest(const Registration& registrat
 }
 
 // Checks one browser's registration; yields the manifest of a host that
-// answered, or the problem.
-std::expected<Manifest, std::string> check_site(const Site& user_site, const Site& system_site,
-                                                const Options& options, std::ostream& out) {
+// answered, nothing when the browser has no registration, or the problem.
+std::expected<std::optional<Manifest>, std::string> check_site(const Site& user_site,
+                                                               const Site& system_site,
+                                                               const Options& options,
+                                                               std::ostream& out) {
   const std::string& label = user_site.browsers;
   const auto registration = find_registration(user_site, system_site);
   if (!registration) {
     out << label << ": not registered\n";
-    return std::unexpected("");
+    return std::nullopt;
   }
   out << label << ": registered at " << registration->where << "\n";
   if (registration->where != registration->manifest_path) {
@@ -120,16 +122,17 @@ std::expected<Manifest, std::string> check_site(const Site& user_site, const Sit
   out << label << ": ping answered " << answer->payload << " in " << answer->round_trip.count()
       << " ms\n";
   if (reply_type(answer->payload) != "pong") return std::unexpected("the host answered no pong");
-  return manifest;
+  return std::optional<Manifest>(std::move(*manifest));
 }
 
 void report_storage(const Manifest& manifest, std::ostream& out) {
   const std::string path = storage_path_from_environment();
   out << "storage: " << path << "\n";
   const auto text = platform::read_whole_file(path);
-  if (!text) {
-    out << "storage: the file does not exist or cannot be read (the desktop application has not "
-           "saved yet)\n";
+  if (!platform::file_exists(path)) {
+    out << "storage: no file yet (the desktop application has not saved)\n";
+  } else if (!text) {
+    out << "storage: the file cannot be read: " << text.error() << "\n";
   } else {
     out << "storage: the file " << (is_json_document(*text) ? "parses" : "does NOT parse as JSON")
         << "\n";
@@ -186,11 +189,11 @@ int run_check(const Options& options, std::ostream& out) {
   std::string first_problem;
   for (std::size_t i = 0; i < user_sites.size(); ++i) {
     const auto result = check_site(user_sites[i], system_sites[i], options, out);
-    if (result) {
-      if (!answering) answering = *result;
+    if (!result) {
+      if (first_problem.empty()) first_problem = user_sites[i].browsers + ": " + result.error();
+    } else if (*result) {
+      if (!answering) answering = **result;
       answered.push_back(user_sites[i].browsers);
-    } else if (!result.error().empty() && first_problem.empty()) {
-      first_problem = user_sites[i].browsers + ": " + result.error();
     }
   }
   if (answering) report_storage(*answering, out);
