@@ -124,6 +124,12 @@ TEST_P(RegisterTest, InstallWritesTheManifestAndUninstallRemovesExactlyThat) {
         << manifest;
   }
 
+  const auto checked = register_tool({"check", "--name", kName, "--browser", "edge,chrome"});
+  EXPECT_EQ(checked.status, 0) << checked.output;
+  EXPECT_NE(checked.output.find("verdict: OK: the host answers for edge, chrome"),
+            std::string::npos)
+      << checked.output;
+
   for (int round = 0; round < 2; ++round) {
     const auto removed = register_tool({"uninstall", "--name", kName, "--browser", "edge,chrome"});
     EXPECT_EQ(removed.status, 0) << removed.errors;
