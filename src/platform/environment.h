@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvanik::platform {
 
@@ -16,5 +17,9 @@ bool is_path_separator(char c);
 // The value of an environment variable as UTF-8, or nothing when the variable
 // is unset or its value is not valid Unicode.
 std::optional<std::string> environment_variable(std::string_view name);
+
+// The program's arguments after its name, as UTF-8. On systems whose own
+// command line is Unicode it is read from there, not from `argv`.
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 }  // namespace tolvanik::platform

@@ -64,4 +64,16 @@ std::expected<void, std::string> write_durable_file(const std::string& path,
 // the new directory entry durable.
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to);
 
+// Creates `path` and every missing directory above it.
+std::expected<void, std::string> create_directories(const std::string& path);
+
+// Deletes the file at `path`; a missing file is no error.
+std::expected<void, std::string> remove_file(const std::string& path);
+
+// `path` made absolute against the current directory, without resolving links.
+std::expected<std::string, std::string> absolute_path(const std::string& path);
+
+// True when `path` names a regular file (or a link to one).
+bool is_regular_file(const std::string& path);
+
 }  // namespace tolvanik::platform

@@ -1,6 +1,7 @@
 // Starting helper programs and capturing what they print.
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <optional>
 #include <string>
@@ -20,5 +21,25 @@ std::optional<std::string> find_system_program(std::string_view bare_name);
 // capture pipes are handed to the child.
 std::expected<std::string, std::string> run_and_capture(const std::string& program,
                                                         const std::vector<std::string>& arguments);
+
+// The path a program called `bare_name` has in this executable's directory,
+// with the system's suffix for programs.
+std::string sibling_program_path(std::string_view bare_name);
+
+struct ChildRun {
+  std::string output;
+  // Nothing when the child was ended for running past its time.
+  std::optional<int> exit_status;
+};
+
+// Runs `program` with `arguments` in `working_directory`, as a browser runs a
+// native-messaging host: `input` (at most a few KiB) on standard input, which
+// is then closed; standard output captured; standard error shared with this
+// process. A child still running after `timeout` is ended.
+std::expected<ChildRun, std::string> run_with_input(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const std::string& working_directory,
+                                                    std::string_view input,
+                                                    std::chrono::milliseconds timeout);
 
 }  // namespace tolvanik::platform

@@ -547,6 +547,27 @@ std::unique_ptr<ChildProcess> HostTest::start_fixture(const std::string& name,
   return ChildProcess::start(argv, child_environment(), work_dir_);
 }
 
+HostRun HostTest::run_beside_host(const std::string& name,
+                                  const std::vector<std::string>& arguments) {
+  const std::string file_name = name + exe_suffix(target());
+  const fs::path copy = work_dir_ / file_name;
+  if (!fs::exists(copy)) fs::copy_file(build_dir(target()) / file_name, copy);
+  auto argv = command_for(copy);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return run_command(argv);
+}
+
+HostRun HostTest::run_command(const std::vector<std::string>& argv) {
+  auto child = ChildProcess::start(argv, child_environment(), work_dir_);
+  if (!child) throw std::runtime_error("could not start " + argv.front());
+  child->close_input();
+  HostRun run;
+  run.status = child->wait_exit();
+  run.output = child->output_bytes();
+  run.errors = child->stderr_text();
+  return run;
+}
+
 std::unique_ptr<ChildProcess> HostTest::hold_storage_lock() {
   auto holder = start_fixture("lock_holder");
   if (!holder) throw std::runtime_error("the lock holder could not be started");

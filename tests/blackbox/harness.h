@@ -199,6 +199,13 @@ class HostTest : public testing::TestWithParam<Target> {
   // the host's environment. The test owns it; it is killed when dropped.
   std::unique_ptr<ChildProcess> start_fixture(const std::string& name,
                                               const std::vector<std::string>& arguments = {});
+  // Runs the build's program `name` ("tolvanik_register") from a copy beside
+  // the host copy, with the host's environment, to its end.
+  HostRun run_beside_host(const std::string& name, const std::vector<std::string>& arguments);
+  // Runs `argv` as given (for "wine reg query ...") with the host's
+  // environment, to its end.
+  HostRun run_command(const std::vector<std::string>& argv);
+
   // Starts the lock holder and waits until it holds the storage lock. The
   // storage directory must exist. Let go with close_input() and wait_exit().
   std::unique_ptr<ChildProcess> hold_storage_lock();

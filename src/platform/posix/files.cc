@@ -25,7 +25,7 @@ std::expected<FileHandle, std::string> open_file(const std::string& path, int fl
 // An open-file-description lock belongs to this open of the lock file
 // alone, so closing any other descriptor of the same file cannot drop it.
 int set_whole_file_lock(const FileHandle& file, short type, int command) {
-  struct flock range{};
+  struct flock range {};
   range.l_type = type;
   range.l_whence = SEEK_SET;
   range.l_start = 0;
@@ -76,7 +76,7 @@ void unlock_whole_file(const FileHandle& file) { set_whole_file_lock(file, F_UNL
 std::expected<std::string, std::string> read_whole_file(const std::string& path) {
   auto file = open_file(path, O_RDONLY);
   if (!file) return std::unexpected(std::move(file.error()));
-  struct stat info{};
+  struct stat info {};
   if (fstat(fd_of(*file), &info) != 0) return std::unexpected(last_error_text());
   std::string content;
   content.reserve(static_cast<std::size_t>(info.st_size));
@@ -93,7 +93,7 @@ std::expected<std::string, std::string> read_whole_file(const std::string& path)
 }
 
 bool file_exists(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0;
 }
 
@@ -121,6 +121,41 @@ std::expected<void, std::string> replace_file(const std::string& from, const std
   if (rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error_text());
   sync_directory_of(to);
   return {};
+}
+
+std::expected<void, std::string> create_directories(const std::string& path) {
+  std::size_t end = 0;
+  while (end != std::string::npos) {
+    end = path.find('/', end + 1);
+    const std::string prefix = path.substr(0, end);
+    if (prefix.empty() || mkdir(prefix.c_str(), 0755) == 0 || errno == EEXIST) continue;
+    return std::unexpected(prefix + ": " + last_error_text());
+  }
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return std::unexpected(path + " is not a directory");
+  }
+  return {};
+}
+
+std::expected<void, std::string> remove_file(const std::string& path) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  return std::unexpected(last_error_text());
+}
+
+std::expected<std::string, std::string> absolute_path(const std::string& path) {
+  if (path.starts_with('/')) return path;
+  std::string directory(4096, '\0');
+  if (getcwd(directory.data(), directory.size()) == nullptr) {
+    return std::unexpected(last_error_text());
+  }
+  directory.resize(directory.find('\0'));
+  return directory + (directory.ends_with('/') ? "" : "/") + path;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace tolvanik::platform

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,7 +20,7 @@ namespace tolvanik::platform {
 namespace {
 
 bool is_executable_file(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
@@ -124,7 +125,8 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   argv.push_back(nullptr);
 
   pid_t child = 0;
-  const int spawned = posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
   if (spawned != 0) return std::unexpected(std::generic_category().message(spawned));
   output.close_write_end();
   errors.close_write_end();
@@ -137,6 +139,71 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   }
   if (!drained) return std::unexpected("reading the child's output failed");
   return captured;
+}
+
+std::string sibling_program_path(std::string_view bare_name) {
+  return own_directory() + "/" + std::string(bare_name);
+}
+
+std::expected<ChildRun, std::string> run_with_input(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const std::string& working_directory,
+                                                    std::string_view input,
+                                                    std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  Pipe to_child;
+  Pipe from_child;
+  if (!to_child.open() || !from_child.open()) return std::unexpected(last_error_text());
+
+  SpawnActions spawn;
+  posix_spawn_file_actions_adddup2(&spawn.actions, to_child.read_end, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&spawn.actions, from_child.write_end, STDOUT_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&spawn.actions, STDERR_FILENO + 1);
+  posix_spawn_file_actions_addchdir_np(&spawn.actions, working_directory.c_str());
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+  if (spawned != 0) return std::unexpected(std::generic_category().message(spawned));
+  from_child.close_write_end();
+  close(to_child.read_end);
+  to_child.read_end = -1;
+  // A child that ends without reading makes the write fail, which is its
+  // answer too; the input fits the pipe, so the write never blocks.
+  write_all(to_child.write_end, input);
+  to_child.close_write_end();
+
+  ChildRun run;
+  char chunk[4096];
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd output{from_child.read_end, POLLIN, 0};
+    const int ready = left.count() > 0 ? poll(&output, 1, static_cast<int>(left.count())) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t got = read(from_child.read_end, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    run.output.append(chunk, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    usleep(10'000);
+  }
+  if (ended == child) {
+    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+  }
+  kill(child, SIGKILL);
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return run;
 }
 
 }  // namespace tolvanik::platform

@@ -156,4 +156,51 @@ std::expected<void, std::string> replace_file(const std::string& from, const std
   return rename_by_handle(from, to);
 }
 
+std::expected<void, std::string> create_directories(const std::string& path) {
+  const std::wstring wide = to_wide(path);
+  // Roots such as "C:" cannot be created, so only the last component's
+  // failure counts; the check below catches the rest.
+  std::size_t end = 0;
+  while (end != std::wstring::npos) {
+    end = wide.find_first_of(L"\\/", end + 1);
+    const std::wstring prefix = wide.substr(0, end);
+    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+        end == std::wstring::npos) {
+      return std::unexpected(path + ": " + last_error_text());
+    }
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return std::unexpected(path + " is not a directory");
+  }
+  return {};
+}
+
+std::expected<void, std::string> remove_file(const std::string& path) {
+  if (DeleteFileW(to_wide(path).c_str())) return {};
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+  return std::unexpected(error_text(error));
+}
+
+std::expected<std::string, std::string> absolute_path(const std::string& path) {
+  const std::wstring wide = to_wide(path);
+  std::wstring full(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD length =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return std::unexpected(last_error_text());
+    if (length < full.size()) {
+      full.resize(length);
+      return to_utf8_lossy(full);
+    }
+    full.resize(length);
+  }
+}
+
+bool is_regular_file(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace tolvanik::platform

@@ -120,6 +120,31 @@ DWORD WINAPI discard_pipe(void* pipe) {
   return 0;
 }
 
+struct CollectedPipe {
+  HANDLE pipe;
+  std::string bytes;
+};
+
+DWORD WINAPI collect_pipe(void* target) {
+  auto* collected = static_cast<CollectedPipe*>(target);
+  drain_pipe(collected->pipe, &collected->bytes);
+  return 0;
+}
+
+// This process's standard error as a handle the child may inherit, or the
+// null device when there is none.
+OwnedHandle inheritable_stderr(SECURITY_ATTRIBUTES& inheritable) {
+  HANDLE copy = nullptr;
+  const HANDLE own = GetStdHandle(STD_ERROR_HANDLE);
+  if (own != nullptr && own != INVALID_HANDLE_VALUE &&
+      DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                      DUPLICATE_SAME_ACCESS)) {
+    return OwnedHandle(copy);
+  }
+  return OwnedHandle(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, nullptr));
+}
+
 struct AttributeListDeleter {
   void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const {
     DeleteProcThreadAttributeList(list);
@@ -226,6 +251,78 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   }
   if (!drained) return std::unexpected("reading the child's output failed");
   return captured;
+}
+
+std::string sibling_program_path(std::string_view bare_name) {
+  return to_utf8_lossy(own_directory() + L"\\" + to_wide(bare_name) + L".exe");
+}
+
+std::expected<ChildRun, std::string> run_with_input(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const std::string& working_directory,
+                                                    std::string_view input,
+                                                    std::chrono::milliseconds timeout) {
+  const std::wstring application = to_wide(program);
+  std::wstring command_line;
+  append_quoted(command_line, application);
+  for (const auto& argument : arguments) append_quoted(command_line, to_wide(argument));
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  OwnedHandle input_read, input_write, output_read, output_write;
+  if (!CreatePipe(input_read.out(), input_write.out(), &inheritable, 0) ||
+      !CreatePipe(output_read.out(), output_write.out(), &inheritable, 0) ||
+      !SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+    return std::unexpected(last_error_text());
+  }
+  OwnedHandle errors = inheritable_stderr(inheritable);
+  if (!errors.valid()) return std::unexpected(last_error_text());
+
+  HANDLE child_handles[] = {input_read.get(), output_write.get(), errors.get()};
+  const AttributeList attributes = inherit_only(child_handles);
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input_read.get();
+  startup.StartupInfo.hStdOutput = output_write.get();
+  startup.StartupInfo.hStdError = errors.get();
+  startup.lpAttributeList = attributes.get();
+  PROCESS_INFORMATION child{};
+  const std::wstring directory = to_wide(working_directory);
+  if (!attributes || !CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr,
+                                     TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, directory.c_str(),
+                                     &startup.StartupInfo, &child)) {
+    return std::unexpected(last_error_text());
+  }
+  OwnedHandle process(child.hProcess);
+  OwnedHandle thread(child.hThread);
+  input_read.reset();
+  output_write.reset();
+  errors.reset();
+
+  CollectedPipe output{output_read.get(), {}};
+  OwnedHandle reader(CreateThread(nullptr, 0, collect_pipe, &output, 0, nullptr));
+  // The input fits the pipe, so the write does not wait for the child.
+  DWORD written = 0;
+  WriteFile(input_write.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+  input_write.reset();
+
+  ChildRun run;
+  if (WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
+    DWORD status = 0;
+    GetExitCodeProcess(process.get(), &status);
+    run.exit_status = static_cast<int>(status);
+  } else {
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), INFINITE);
+  }
+  if (reader.valid()) {
+    WaitForSingleObject(reader.get(), INFINITE);
+  } else {
+    drain_pipe(output_read.get(), &output.bytes);
+  }
+  run.output = std::move(output.bytes);
+  return run;
 }
 
 }  // namespace tolvanik::platform

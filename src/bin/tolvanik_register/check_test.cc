@@ -1,0 +1,80 @@
+#include "bin/tolvanik_register/check.h"
+
+#include <gtest/gtest.h>
+
+namespace tolvanik::registration {
+namespace {
+
+const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
+
+Manifest good_manifest() {
+  return {"io.tolvanik.host", "d", "C:\\T\\tolvanik_host.exe", "stdio", {kOrigin}};
+}
+
+TEST(Manifest, TextReadsBackWithNonAsciiAndEscapedCharacters) {
+  Manifest manifest = good_manifest();
+  manifest.path = "C:\\Users\\Zoë \"Z\"\\tolvanik_host.exe";
+  manifest.allowed_origins.push_back(kOrigin);
+  const std::string text = manifest_text(manifest);
+  EXPECT_TRUE(text.ends_with("}\n"));
+  const auto read = read_manifest(text);
+  ASSERT_TRUE(read) << read.error();
+  EXPECT_EQ(read->path, manifest.path);
+  EXPECT_EQ(read->allowed_origins, manifest.allowed_origins);
+  EXPECT_EQ(read->type, "stdio");
+}
+
+TEST(Manifest, ReadingNamesTheMissingOrMistypedField) {
+  EXPECT_EQ(read_manifest("[]").error(), "not a JSON object");
+  EXPECT_EQ(read_manifest("{\"name\":1}").error(), "\"name\" is missing or not a string");
+  EXPECT_EQ(read_manifest(R"({"name":"a","description":"","path":"/h","type":"stdio"})").error(),
+            "\"allowed_origins\" is missing or not a list");
+}
+
+TEST(ManifestProblems, NoneForAGoodManifestOnEitherSystem) {
+  EXPECT_TRUE(manifest_problems(good_manifest(), "io.tolvanik.host", true).empty());
+  Manifest posix = good_manifest();
+  posix.path = "/opt/t/tolvanik_host";
+  EXPECT_TRUE(manifest_problems(posix, "io.tolvanik.host", true).empty());
+}
+
+TEST(ManifestProblems, FindsEachFaultTheBrowserRejects) {
+  Manifest manifest = good_manifest();
+  manifest.name = "other";
+  manifest.type = "socket";
+  manifest.allowed_origins = {"chrome-extension://*/"};
+  const auto problems = manifest_problems(manifest, "io.tolvanik.host", false);
+  ASSERT_EQ(problems.size(), 4u);
+  EXPECT_EQ(problems[0], "\"name\" is \"other\", not \"io.tolvanik.host\"");
+  EXPECT_EQ(problems[1], "\"type\" is not \"stdio\"");
+  EXPECT_EQ(problems[2], "\"path\" C:\\T\\tolvanik_host.exe does not exist");
+  EXPECT_EQ(problems[3], "origin \"chrome-extension://*/\" is malformed");
+
+  manifest = good_manifest();
+  manifest.path = "tolvanik_host.exe";
+  manifest.allowed_origins.clear();
+  const auto relative = manifest_problems(manifest, "io.tolvanik.host", true);
+  ASSERT_EQ(relative.size(), 2u);
+  EXPECT_EQ(relative[0], "\"path\" tolvanik_host.exe is not absolute");
+  EXPECT_EQ(relative[1], "\"allowed_origins\" is empty");
+}
+
+TEST(FirstFramePayload, TakesOneWholeFrameOnly) {
+  EXPECT_EQ(first_frame_payload(std::string("\x02\0\0\0{}\x01", 7)), "{}");
+  EXPECT_EQ(first_frame_payload(std::string("\x03\0\0\0{}", 6)), std::nullopt);
+  EXPECT_EQ(first_frame_payload(std::string("\x02\0\0", 3)), std::nullopt);
+  EXPECT_EQ(first_frame_payload(std::string("\0\0\0\x80", 4)), std::nullopt);
+}
+
+TEST(StatusReply, GivesTheTemplateCountAndTheDesktopState) {
+  const auto facts = read_status_reply(R"({"isRunning":true,"templates":[{},{}],"type":"status"})");
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->templates, 2u);
+  EXPECT_TRUE(facts->desktop_running);
+  EXPECT_FALSE(read_status_reply(R"({"type":"status"})"));
+  EXPECT_EQ(reply_type(R"({"type":"pong"})"), "pong");
+  EXPECT_EQ(reply_type("no json"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tolvanik::registration

@@ -1,0 +1,43 @@
+// The command line of tolvanik_register.
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bin/tolvanik_register/browsers.h"
+
+namespace tolvanik::registration {
+
+enum class Action { kInstall, kUninstall, kCheck, kVersion, kHelp };
+
+inline constexpr std::string_view kDefaultHostName = "io.tolvanik.host";
+
+struct Options {
+  Action action = Action::kHelp;
+  std::string name{kDefaultHostName};
+  std::vector<std::string> origins;
+  // Every browser unless --browser narrows the list.
+  std::vector<const Browser*> browsers;
+  bool all_users = false;
+  std::optional<std::string> profile;
+  std::optional<std::string> host;
+};
+
+// The browsers' rule for host names: lower-case letters, digits, "_" and
+// ".", with no dot at either end and never two in a row.
+bool is_valid_host_name(std::string_view name);
+
+// "chrome-extension://" and an extension id of 32 letters a to p, then "/".
+bool is_valid_origin(std::string_view origin);
+
+// Reads the arguments after the program name. The error is one line that
+// names the argument to fix.
+std::expected<Options, std::string> parse_options(std::span<const std::string> arguments);
+
+std::string usage_text();
+
+}  // namespace tolvanik::registration

@@ -1,0 +1,61 @@
+#include "bin/tolvanik_register/sites.h"
+
+#include <algorithm>
+
+namespace tolvanik::registration {
+namespace {
+
+Site site_for(const Options& options, const SiteBase& base, const Browser& browser) {
+  const std::string file_name = options.name + ".json";
+  if (base.uses_registry) {
+    const auto hive = options.all_users ? platform::RegistryHive::kLocalMachine
+                                        : platform::RegistryHive::kCurrentUser;
+    return Site{std::string(browser.id), base.host_directory + base.separator + file_name,
+                RegistryEntry{hive, std::string(browser.registry_key) + "\\NativeMessagingHosts\\" +
+                                        options.name}};
+  }
+  const std::string folder =
+      options.all_users ? std::string(browser.system_folder)
+                        : base.user_config_directory + "/" + std::string(browser.user_folder);
+  return Site{std::string(browser.id), folder + "/" + file_name, std::nullopt};
+}
+
+bool same_place(const Site& a, const Site& b) {
+  if (a.registry && b.registry) return a.registry->key == b.registry->key;
+  return a.manifest_path == b.manifest_path;
+}
+
+}  // namespace
+
+std::vector<Site> registration_sites(const Options& options, const SiteBase& base) {
+  if (options.profile) {
+    const char separator = base.separator;
+    return {Site{
+        "profile",
+        *options.profile + separator + "NativeMessagingHosts" + separator + options.name + ".json",
+        std::nullopt}};
+  }
+  std::vector<Site> sites;
+  for (const Browser* browser : options.browsers) {
+    Site site = site_for(options, base, *browser);
+    const auto shared =
+        std::ranges::find_if(sites, [&](const Site& s) { return same_place(s, site); });
+    if (shared != sites.end()) {
+      shared->browsers += ", " + site.browsers;
+    } else {
+      sites.push_back(std::move(site));
+    }
+  }
+  return sites;
+}
+
+std::string registry_path_text(const RegistryEntry& entry) {
+  return (entry.hive == platform::RegistryHive::kLocalMachine ? "HKLM\\" : "HKCU\\") + entry.key;
+}
+
+std::string directory_of(const std::string& path, char separator) {
+  const std::size_t last = path.find_last_of(separator == '/' ? "/" : "\\/");
+  return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+}  // namespace tolvanik::registration

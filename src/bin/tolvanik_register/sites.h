@@ -1,0 +1,46 @@
+// Where a registration is written: manifest files and, on systems with a
+// registry, the keys that point the browsers at them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bin/tolvanik_register/options.h"
+#include "platform/registry.h"
+
+namespace tolvanik::registration {
+
+struct RegistryEntry {
+  platform::RegistryHive hive = platform::RegistryHive::kCurrentUser;
+  // Below the hive: the browser's key, "NativeMessagingHosts" and the name.
+  std::string key;
+};
+
+struct Site {
+  // The browsers served, as "chrome" or "chrome, vivaldi".
+  std::string browsers;
+  std::string manifest_path;
+  std::optional<RegistryEntry> registry;
+};
+
+// What the sites are computed from besides the options.
+struct SiteBase {
+  bool uses_registry = false;
+  char separator = '/';
+  // Where the manifest goes on a system with a registry: beside the host.
+  std::string host_directory;
+  // The user's configuration folder (~/.config) on a system without one.
+  std::string user_config_directory;
+};
+
+// One site per distinct key or manifest file, in the order of the browsers.
+std::vector<Site> registration_sites(const Options& options, const SiteBase& base);
+
+// "HKCU\<key>" or "HKLM\<key>", as people write registry paths.
+std::string registry_path_text(const RegistryEntry& entry);
+
+// The folder part of `path`, before its last separator.
+std::string directory_of(const std::string& path, char separator);
+
+}  // namespace tolvanik::registration

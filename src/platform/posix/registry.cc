@@ -1,0 +1,28 @@
+#include "platform/registry.h"
+
+namespace tolvanik::platform {
+namespace {
+
+std::unexpected<std::string> no_registry() {
+  return std::unexpected<std::string>("this system has no registry");
+}
+
+}  // namespace
+
+bool has_registry() { return false; }
+
+std::expected<std::optional<std::string>, std::string> read_registry_default(RegistryHive,
+                                                                             const std::string&) {
+  return no_registry();
+}
+
+std::expected<void, std::string> write_registry_default(RegistryHive, const std::string&,
+                                                        const std::string&) {
+  return no_registry();
+}
+
+std::expected<void, std::string> delete_registry_key(RegistryHive, const std::string&) {
+  return no_registry();
+}
+
+}  // namespace tolvanik::platform

@@ -1,0 +1,268 @@
+// tolvanik_register seen from outside: what install writes, what uninstall
+// removes, every refusal leaving nothing behind, and check against the real
+// host. Natively the browsers' folders lie below a temporary HOME; under Wine
+// the keys go into the Wine prefix's registry.
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "messaging/json.h"
+#include "support/json_text.h"
+
+namespace tolvanik::blackbox {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
+const std::string kOtherOrigin = "chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/";
+const std::string kName = "io.tolvanik.registertest";
+
+class RegisterTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    if (IsSkipped()) return;
+    home_ = work_dir() / "home";
+    fs::create_directory(home_);
+    set_env("HOME", home_.string());
+  }
+
+  void TearDown() override {
+    // The Wine prefix's registry outlives the test.
+    if (under_wine() && !work_dir().empty()) register_tool({"uninstall", "--name", kName});
+    HostTest::TearDown();
+  }
+
+  HostRun register_tool(std::vector<std::string> arguments) {
+    return run_beside_host("tolvanik_register", arguments);
+  }
+
+  std::string host_path() const {
+    return target_path(work_dir() / (under_wine() ? "tolvanik_host.exe" : "tolvanik_host"));
+  }
+
+  // The default value of a key below HKCU, as `wine reg query` shows it.
+  std::optional<std::string> registry_default(const std::string& key) {
+    const auto run = run_command({"wine", "reg", "query", "HKCU\\" + key, "/ve"});
+    if (run.status != 0) return std::nullopt;
+    const std::size_t type = run.output.find("REG_SZ");
+    if (type == std::string::npos) return std::nullopt;
+    std::string value = run.output.substr(type + 6);
+    const std::size_t start = value.find_first_not_of(" \t");
+    const std::size_t end = value.find_first_of("\r\n", start);
+    return value.substr(start, end - start);
+  }
+
+  static std::string chrome_key() {
+    return "Software\\Google\\Chrome\\NativeMessagingHosts\\" + kName;
+  }
+  static std::string edge_key() {
+    return "Software\\Microsoft\\Edge\\NativeMessagingHosts\\" + kName;
+  }
+
+  fs::path user_manifest(const std::string& folder) const {
+    return home_ / ".config" / folder / "NativeMessagingHosts" / (kName + ".json");
+  }
+  fs::path profile_manifest() const {
+    return work_dir() / "profile" / "NativeMessagingHosts" / (kName + ".json");
+  }
+
+  // The compact text of the JSON in the file at `path`, "" when it holds none.
+  static std::string read_json(const fs::path& path, std::string_view member = "") {
+    std::ifstream file(path, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    const auto document = parse_json(text);
+    return document ? testing::text_at(document->root(), member) : std::string();
+  }
+
+  // Every file below the test's folder except the programs copied there.
+  std::vector<fs::path> written_files() const {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(work_dir())) {
+      if (entry.is_regular_file() && entry.path().parent_path() != work_dir()) {
+        files.push_back(entry.path());
+      }
+    }
+    return files;
+  }
+
+  void expect_refused(const HostRun& run, const std::string& message) {
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+  }
+
+  fs::path home_;
+};
+TOLVANIK_BLACKBOX_TARGETS(RegisterTest);
+
+TEST_P(RegisterTest, InstallWritesTheManifestAndUninstallRemovesExactlyThat) {
+  const auto installed =
+      register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "edge,chrome"});
+  ASSERT_EQ(installed.status, 0) << installed.errors;
+  std::vector<fs::path> manifests;
+  if (under_wine()) {
+    const fs::path manifest = work_dir() / (kName + ".json");
+    EXPECT_EQ(registry_default(chrome_key()), target_path(manifest));
+    EXPECT_EQ(registry_default(edge_key()), target_path(manifest));
+    EXPECT_EQ(registry_default("Software\\Chromium\\NativeMessagingHosts\\" + kName), std::nullopt);
+    manifests = {manifest};
+  } else {
+    manifests = {user_manifest("microsoft-edge"), user_manifest("google-chrome")};
+    EXPECT_FALSE(fs::exists(user_manifest("chromium")));
+    // A neighbour in the same folder is none of the tool's business.
+    std::ofstream(manifests[0].parent_path() / "other.host.json") << "{}";
+  }
+  JsonArena arena;
+  const JsonValue origins[] = {JsonValue::string(kOrigin)};
+  const std::string expected =
+      to_compact_json(arena.object({{"name", JsonValue::string(kName)},
+                                    {"description", JsonValue::string("Tolvanik desktop bridge")},
+                                    {"path", JsonValue::string(host_path())},
+                                    {"type", JsonValue::string("stdio")},
+                                    {"allowed_origins", JsonValue::array(origins)}}));
+  for (const auto& manifest : manifests) EXPECT_EQ(read_json(manifest), expected) << manifest;
+
+  const auto checked = register_tool({"check", "--name", kName, "--browser", "edge,chrome"});
+  EXPECT_EQ(checked.status, 0) << checked.output;
+  EXPECT_NE(checked.output.find("verdict: OK: the host answers for edge, chrome"),
+            std::string::npos)
+      << checked.output;
+
+  for (int round = 0; round < 2; ++round) {
+    const auto removed = register_tool({"uninstall", "--name", kName, "--browser", "edge,chrome"});
+    EXPECT_EQ(removed.status, 0) << removed.errors;
+    for (const auto& manifest : manifests) EXPECT_FALSE(fs::exists(manifest)) << manifest;
+  }
+  if (under_wine()) {
+    EXPECT_EQ(registry_default(chrome_key()), std::nullopt);
+    EXPECT_EQ(registry_default(edge_key()), std::nullopt);
+  } else {
+    EXPECT_TRUE(fs::exists(manifests[0].parent_path() / "other.host.json"));
+  }
+}
+
+TEST_P(RegisterTest, UninstallingOneBrowserKeepsWhatTheOthersStillUse) {
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "edge,chrome"})
+          .status,
+      0);
+  ASSERT_EQ(register_tool({"uninstall", "--name", kName, "--browser", "edge"}).status, 0);
+  if (under_wine()) {
+    // Both keys named the one manifest beside the host.
+    EXPECT_EQ(registry_default(edge_key()), std::nullopt);
+    EXPECT_TRUE(registry_default(chrome_key()));
+    EXPECT_TRUE(fs::exists(work_dir() / (kName + ".json")));
+  } else {
+    EXPECT_FALSE(fs::exists(user_manifest("microsoft-edge")));
+    EXPECT_TRUE(fs::exists(user_manifest("google-chrome")));
+  }
+}
+
+TEST_P(RegisterTest, AProfileGetsOnlyItsOwnManifestAndASecondInstallReplacesIt) {
+  const std::string profile = target_path(work_dir() / "profile");
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  const auto again =
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOtherOrigin});
+  ASSERT_EQ(again.status, 0) << again.errors;
+  EXPECT_EQ(read_json(profile_manifest(), "allowed_origins"), "[\"" + kOtherOrigin + "\"]");
+  EXPECT_EQ(written_files(), std::vector<fs::path>{profile_manifest()});
+  if (under_wine()) {
+    EXPECT_EQ(registry_default(chrome_key()), std::nullopt);
+  }
+
+  ASSERT_EQ(register_tool({"uninstall", "--name", kName, "--profile", profile}).status, 0);
+  EXPECT_EQ(written_files(), std::vector<fs::path>{});
+}
+
+TEST_P(RegisterTest, EveryRefusalNamesWhatToFixAndWritesNothing) {
+  const std::string profile = target_path(work_dir() / "profile");
+  expect_refused(register_tool({"install", "--name", kName, "--origin", "chrome-extension://x/"}),
+                 "invalid --origin");
+  expect_refused(register_tool({"install", "--name", "Io.Tolvanik", "--origin", kOrigin}),
+                 "invalid --name");
+  expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--host",
+                                target_path(work_dir() / "missing_host")}),
+                 "no tolvanik_host at");
+  expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "x"}),
+                 "unknown browser");
+  expect_refused(register_tool({"frobnicate"}), "unknown command");
+  // A file where the profile's folder would go.
+  std::ofstream(work_dir() / "blocked") << "";
+  expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--profile",
+                                target_path(work_dir() / "blocked")}),
+                 "cannot create the folder");
+  EXPECT_EQ(written_files(), std::vector<fs::path>{});
+  if (under_wine()) {
+    EXPECT_EQ(registry_default(chrome_key()), std::nullopt);
+  }
+}
+
+TEST_P(RegisterTest, AFailedInstallTakesBackWhatItHadWritten) {
+  if (under_wine()) {
+    // The manifest cannot be written, so no key may point at it.
+    fs::create_directory(work_dir() / (kName + ".json.tmp"));
+    expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin}),
+                   "cannot write");
+    EXPECT_EQ(registry_default(chrome_key()), std::nullopt);
+    EXPECT_FALSE(fs::exists(work_dir() / (kName + ".json")));
+    return;
+  }
+  // The second browser's folder cannot be made; the first's manifest goes.
+  fs::create_directories(home_ / ".config");
+  std::ofstream(home_ / ".config" / "google-chrome") << "in the way";
+  const auto run = register_tool(
+      {"install", "--name", kName, "--origin", kOrigin, "--browser", "chromium,chrome"});
+  expect_refused(run, "cannot create the folder");
+  EXPECT_FALSE(fs::exists(user_manifest("chromium")));
+}
+
+TEST_P(RegisterTest, CheckStartsTheRegisteredHostAndReportsTheStorage) {
+  const std::string profile = target_path(work_dir() / "profile");
+  const auto missing = register_tool({"check", "--name", kName, "--profile", profile});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("profile: not registered"), std::string::npos) << missing.output;
+  EXPECT_NE(missing.output.find("verdict: FAILED"), std::string::npos) << missing.output;
+
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  write_storage_file(R"({"tolvanik_templates":[{"id":"a","deleted":true},{"id":"b"},{"id":"c"}]})");
+  set_running({"Tolvanik.exe"});
+  const auto checked = register_tool({"check", "--name", kName, "--profile", profile});
+  EXPECT_EQ(checked.status, 0) << checked.output << checked.errors;
+  for (const std::string& line : std::vector<std::string>{
+           "profile: manifest valid; host " + host_path(),
+           "profile: ping answered " + pong_payload() + " in ",
+           "storage: the file parses",
+           "storage: 2 templates shown to the extension",
+           "desktop application: running",
+           "verdict: OK: the host answers for profile",
+       }) {
+    EXPECT_NE(checked.output.find(line), std::string::npos) << line << "\n" << checked.output;
+  }
+
+  fs::remove(work_dir() / (under_wine() ? "tolvanik_host.exe" : "tolvanik_host"));
+  const auto gone = register_tool({"check", "--name", kName, "--profile", profile});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.output.find("does not exist"), std::string::npos) << gone.output;
+}
+
+TEST_P(RegisterTest, VersionAndHelp) {
+  const auto version = register_tool({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output.substr(0, version.output.find_first_of("\r\n")),
+            "tolvanik_register 1.0.0");
+  const auto help = register_tool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("tolvanik_register install --origin"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tolvanik::blackbox
