@@ -1,0 +1,181 @@
+"""Each figure measured side by side with its floor or reference, as rows
+of the table."""
+import re
+import statistics
+import subprocess
+import threading
+import time
+
+import data
+from targets import Running, frame, read_exactly
+
+PONG = b'{"message":"Hello from Windows!","type":"pong"}'
+SCALING_SIZES = (250, 500, 1000, 2000, 3000)
+
+
+class Row:
+    def __init__(self, figure, target, ours, reference, ratio, goal, met, runs):
+        self.figure, self.target, self.ours, self.reference = figure, target, ours, reference
+        self.ratio, self.goal, self.met, self.runs = ratio, goal, met, runs
+
+
+def ms(seconds):
+    return "%.2f ms" % (seconds * 1000)
+
+
+def mib(kib):
+    return "%.1f MiB" % (kib / 1024)
+
+
+def series(target, program, payload, runs, storage):
+    """Median seconds of `runs` requests to a running program (after one
+    unmeasured request), its peak resident KiB and its last reply."""
+    target.reset_storage(storage)
+    host = Running(target, program, running=True)
+    reply, _ = host.request(frame(payload))
+    times = [host.request(frame(payload))[1] for _ in range(runs)]
+    peak = host.close()
+    return statistics.median(times), peak, reply
+
+
+def storage_requests(target, python, runs, python_runs):
+    """setColors against the I/O floor and the Python host, its memory, and
+    getStatus against the Python host, all on 1,000 templates."""
+    storage = data.storage_text(1000)
+    message = data.set_colors(1000)
+    host = target.program("tolvanik_host")
+    ours, peak, _ = series(target, host, message, runs, storage)
+    floor, _, _ = series(target, target.program("io_floor"), message, runs, storage)
+    slow, _, _ = series(python, python.program("reference_host"), message, python_runs, storage)
+    status, _, _ = series(target, host, data.GET_STATUS, runs, storage)
+    slow_status, _, _ = series(python, python.program("reference_host"), data.GET_STATUS,
+                               python_runs, storage)
+    where = target.name
+    floor_label = "I/O floor" + (" (.exe)" if target.wine else "")
+    python_label = "Python host" + (" (native)" if target.wine else "")
+    weight = len(storage) + len(message)
+    return [
+        Row("setColors 1,000x12, running host", where, ms(ours), "%s %s" % (floor_label, ms(floor)),
+            ours / floor, "<= 5x", ours / floor <= 5, runs),
+        Row("setColors 1,000x12: Python / ours", where, ms(ours),
+            "%s %s" % (python_label, ms(slow)), slow / ours, ">= 10x", slow / ours >= 10,
+            python_runs),
+        Row("getStatus 1,000x12: Python / ours", where, ms(status),
+            "%s %s" % (python_label, ms(slow_status)), slow_status / status, ">= 10x",
+            slow_status / status >= 10, python_runs),
+        Row("peak memory in setColors / (document + message)", where, mib(peak),
+            "bytes %.2f MB" % (weight / 1e6), peak * 1024 / weight, "<= 6x",
+            peak * 1024 / weight <= 6, runs),
+    ]
+
+
+def read_or_none(path):
+    try:
+        with open(path, "rb") as file:
+            return file.read()
+    except FileNotFoundError:
+        return None
+
+
+def same_results(target, python):
+    """Differences between our replies and files and the Python host's for
+    the benchmark data; empty when every byte agrees."""
+    storage = data.storage_text(1000)
+    differences = []
+    for name, payload in (("setColors", data.set_colors(1000)), ("getStatus", data.GET_STATUS)):
+        results = []
+        for where, program in ((target, target.program("tolvanik_host")),
+                               (python, python.program("reference_host"))):
+            where.reset_storage(storage)
+            host = Running(where, program, running=True)
+            reply, _ = host.request(frame(payload))
+            host.close()
+            results.append((reply, {file: read_or_none(where.storage_file(file))
+                                    for file in ("storage.json", "storage.json.bak")}))
+        if results[0][0] != results[1][0]:
+            differences.append("%s reply" % name)
+        for file in ("storage.json", "storage.json.bak"):
+            if results[0][1][file] != results[1][1][file]:
+                differences.append("%s %s" % (name, file))
+    return differences
+
+
+def scaling(target, runs):
+    """setColors time per template over the sizes, each against 1,000."""
+    per_template = {}
+    for size in SCALING_SIZES:
+        median, _, _ = series(target, target.program("tolvanik_host"), data.set_colors(size), runs,
+                              data.storage_text(size))
+        per_template[size] = median / size
+    base = per_template[1000]
+    return [Row("setColors per template, %s templates" % format(size, ","), target.name,
+                "%.1f us" % (per_template[size] * 1e6), "at 1,000: %.1f us" % (base * 1e6),
+                per_template[size] / base, "within 30%",
+                0.7 <= per_template[size] / base <= 1.3, runs) for size in SCALING_SIZES]
+
+
+def pipelined_seconds(target, program, count, rounds):
+    """Median seconds per "ping" of bursts of `count` written at once."""
+    host = Running(target, program, running=True)
+    host.request(frame(data.PING))
+    burst = frame(data.PING) * count
+    expected = frame(PONG) * count
+    per_message = []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        writer = threading.Thread(target=host.send, args=(burst,))
+        writer.start()
+        got = read_exactly(host.child.stdout, len(expected))
+        writer.join()
+        per_message.append((time.perf_counter() - start) / count)
+        if got != expected:
+            raise RuntimeError("%s answered a ping burst wrongly" % program)
+    host.close()
+    return statistics.median(per_message)
+
+
+def pipelined(target, count, rounds):
+    ours = pipelined_seconds(target, target.program("tolvanik_host"), count, rounds)
+    floor = pipelined_seconds(target, target.program("minimal_loop_host"), count, rounds)
+    return [Row("pipelined ping, per message", target.name, "%.1f us" % (ours * 1e6),
+                "C loop host %.1f us" % (floor * 1e6), ours / floor, "<= 2x", ours / floor <= 2,
+                "%dx%d" % (rounds, count))]
+
+
+def one_shot(target, tools, runs):
+    """The round trip tool's medians: ours, then the minimal C host."""
+    command = [tools["round_trip_bench"], "--runs", str(runs)]
+    if target.wine:
+        command.append("--wine")
+    command += [target.program("tolvanik_host"), target.program("minimal_host")]
+    output = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    ours, floor = [float(m) for m in re.findall(r"median\s+([\d.]+) ms", output)][:2]
+    return [Row("one-shot ping, start to exit", target.name, "%.2f ms" % ours,
+                "minimal C host %.2f ms" % floor, ours / floor, "<= 1.2x", ours / floor <= 1.2,
+                runs)]
+
+
+def push_run(tools, program, tasklist, pushes, idle_seconds, wine):
+    """Median push latency in ms and idle CPU in ms over idle_seconds."""
+    command = [tools["push_latency"], "--pushes", str(pushes), "--idle-seconds",
+               str(idle_seconds)] + (["--wine"] if wine else []) + [program, tasklist]
+    output = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    latency = float(re.search(r"pushes\s+median\s+([\d.]+) ms", output).group(1))
+    idle = float(re.search(r"([\d.]+) ms over \d+ idle s", output).group(1))
+    return latency, idle
+
+
+def push(target, native, tools, pushes, idle_seconds):
+    tasklist = target.program("tasklist")
+    ours, idle = push_run(tools, target.program("tolvanik_host"), tasklist, pushes, idle_seconds,
+                          target.wine)
+    relay, _ = push_run(tools, native.program("inotify_relay"), native.program("tasklist"),
+                        pushes, 1, False)
+    relay_label = "inotify relay" + (" (native)" if target.wine else "")
+    return [
+        Row("push latency, rename to colors frame", target.name, "%.2f ms" % ours,
+            "%s %.2f ms" % (relay_label, relay), ours / relay, "<= 1.5x", ours / relay <= 1.5,
+            pushes),
+        Row("idle CPU in the event loop", target.name,
+            "%.0f ms in %d s" % (idle, idle_seconds), "-", None, "0", idle == 0, 1),
+    ]
