@@ -15,6 +15,9 @@ int main(void) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
+  /* Each frame is read as it comes, with no read-ahead into the next one:
+   * the pattern of a host that answers every message the moment it has it. */
+  setvbuf(stdin, NULL, _IONBF, 0);
   const uint32_t reply_length = sizeof kReply - 1;
   const unsigned char reply_header[4] = {reply_length & 0xFF, (reply_length >> 8) & 0xFF,
                                          (reply_length >> 16) & 0xFF, reply_length >> 24};

@@ -46,7 +46,6 @@ class Target:
             appdata = os.path.join(scratch, "appdata")
             self.env = dict(os.environ, APPDATA=appdata)
         self.storage_dir = os.path.join(appdata, "io.tolvanik.desktop")
-        os.makedirs(self.storage_dir, exist_ok=True)
 
     def program(self, name):
         return self.programs[name]
@@ -55,6 +54,8 @@ class Target:
         return os.path.join(self.storage_dir, name)
 
     def reset_storage(self, text):
+        # The push tool removes the directory it used when it ends.
+        os.makedirs(self.storage_dir, exist_ok=True)
         for name in os.listdir(self.storage_dir):
             os.remove(os.path.join(self.storage_dir, name))
         with open(self.storage_file(), "wb") as out:
