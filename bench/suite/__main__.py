@@ -24,11 +24,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 class Runs:
     def __init__(self, quick, wine):
         scale = 0.3 if quick else 1.0
-        self.requests = max(3, int((9 if wine else 15) * scale))
-        self.python = max(3, int(7 * scale))
-        self.scaling = max(3, int((4 if wine else 6) * scale))
-        self.one_shot = max(5, int((20 if wine else 150) * scale))
-        self.bursts = max(3, int(7 * scale))
+        self.requests = max(3, int((11 if wine else 15) * scale))
+        self.scaling = max(3, int(6 * scale))
+        self.one_shot = max(5, int((30 if wine else 200) * scale))
+        self.bursts = max(3, int(9 * scale))
         self.pushes = max(5, int((20 if wine else 40) * scale))
 
 
@@ -50,7 +49,7 @@ def windows_programs(build):
 def measure(target, native, tools, quick):
     runs = Runs(quick, target.wine)
     print("measuring %s ..." % target.name, file=sys.stderr, flush=True)
-    rows = figures.storage_requests(target, native, runs.requests, runs.python)
+    rows = figures.storage_requests(target, native, runs.requests)
     rows += figures.one_shot(target, tools, runs.one_shot)
     rows += figures.pipelined(target, 2000, runs.bursts)
     rows += figures.push(target, native, tools, runs.pushes, 5)

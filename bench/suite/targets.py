@@ -7,6 +7,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 
@@ -82,10 +83,8 @@ class Running:
         if running:
             tasklist = target.program("tasklist")
             shutil.copy(tasklist, os.path.join(self.dir, os.path.basename(tasklist)))
-        self.started = time.perf_counter()
         self.child = subprocess.Popen(target.command(path), stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, env=target.env, cwd=self.dir)
-        self.peak_kib = None
 
     def send(self, data):
         self.child.stdin.write(data)
@@ -110,8 +109,9 @@ class Running:
 
     def close(self):
         self.child.stdin.close()
+        # A push nobody reads would keep the program blocked on a full pipe.
+        threading.Thread(target=self.child.stdout.read, daemon=True).start()
         _, _, usage = os.wait4(self.child.pid, 0)
         self.child.returncode = 0
-        self.peak_kib = usage.ru_maxrss
         shutil.rmtree(self.dir, ignore_errors=True)
-        return self.peak_kib
+        return usage.ru_maxrss
