@@ -57,7 +57,8 @@ static int find_paths(struct paths* out) {
   return _snwprintf(out->directory, 4096, L"%ls\\io.tolvanik.desktop", appdata) > 0 &&
          _snwprintf(out->storage, 4096, L"%ls\\io.tolvanik.desktop\\storage.json", appdata) > 0 &&
          _snwprintf(out->lock, 4096, L"%ls\\io.tolvanik.desktop\\storage.json.lock", appdata) > 0 &&
-         _snwprintf(out->temporary, 4096, L"%ls\\io.tolvanik.desktop\\storage.json.tmp", appdata) > 0 &&
+         _snwprintf(out->temporary, 4096, L"%ls\\io.tolvanik.desktop\\storage.json.tmp", appdata) >
+             0 &&
          _snwprintf(out->backup, 4096, L"%ls\\io.tolvanik.desktop\\storage.json.bak", appdata) > 0;
 }
 
@@ -80,8 +81,8 @@ static void unlock_storage(file_handle lock) {
 }
 
 static int read_file(const path_char* path, struct bytes* out) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, kShareAll, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ, kShareAll, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   LARGE_INTEGER size;
   DWORD got = 0;
@@ -93,8 +94,8 @@ static int read_file(const path_char* path, struct bytes* out) {
 }
 
 static int write_durable(const path_char* path, const struct bytes* content) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, kShareAll, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, kShareAll, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   int ok = WriteFile(file, content->data, (DWORD)content->size, &written, NULL) &&
@@ -117,7 +118,8 @@ static int find_paths(struct paths* out) {
   return snprintf(out->directory, 4096, "%s/io.tolvanik.desktop", appdata) < 4096 &&
          snprintf(out->storage, 4096, "%s/io.tolvanik.desktop/storage.json", appdata) < 4096 &&
          snprintf(out->lock, 4096, "%s/io.tolvanik.desktop/storage.json.lock", appdata) < 4096 &&
-         snprintf(out->temporary, 4096, "%s/io.tolvanik.desktop/storage.json.tmp", appdata) < 4096 &&
+         snprintf(out->temporary, 4096, "%s/io.tolvanik.desktop/storage.json.tmp", appdata) <
+             4096 &&
          snprintf(out->backup, 4096, "%s/io.tolvanik.desktop/storage.json.bak", appdata) < 4096;
 }
 
@@ -195,8 +197,7 @@ static int update_storage(const struct paths* paths) {
 #endif
   struct bytes content = {NULL, 0};
   int ok = read_file(paths->storage, &content) && write_durable(paths->temporary, &content) &&
-           replace(paths->temporary, paths->backup) &&
-           write_durable(paths->temporary, &content) &&
+           replace(paths->temporary, paths->backup) && write_durable(paths->temporary, &content) &&
            replace(paths->temporary, paths->storage);
   if (ok) sync_directory(paths->directory);
   free(content.data);
