@@ -25,7 +25,7 @@ class Runs:
     def __init__(self, quick, wine):
         scale = 0.3 if quick else 1.0
         self.requests = max(3, int((15 if wine else 21) * scale))
-        self.scaling = max(3, int(9 * scale))
+        self.scaling = max(1, int(3 * scale))
         self.one_shot = max(5, int((30 if wine else 200) * scale))
         self.bursts = max(3, int(9 * scale))
         self.pushes = max(5, int((20 if wine else 40) * scale))

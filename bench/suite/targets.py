@@ -61,6 +61,9 @@ class Target:
             os.remove(os.path.join(self.storage_dir, name))
         with open(self.storage_file(), "wb") as out:
             out.write(text)
+        # Otherwise the next flush a program makes pays for writing these
+        # files and removing the old ones as well.
+        os.sync()
 
     def command(self, path):
         if path.endswith(".py"):
