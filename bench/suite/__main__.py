@@ -28,7 +28,7 @@ class Runs:
         self.scaling = max(1, int(3 * scale))
         self.one_shot = max(5, int((30 if wine else 200) * scale))
         self.bursts = max(3, int(9 * scale))
-        self.pushes = max(5, int((20 if wine else 40) * scale))
+        self.pushes = max(6, int((24 if wine else 45) * scale))
 
 
 def native_programs(build):

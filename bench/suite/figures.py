@@ -145,29 +145,29 @@ def scaling(target, rounds, per_block=3):
             for size in SCALING_SIZES]
 
 
-def pipelined_seconds(target, program, count, rounds):
-    """Median seconds per "ping" of bursts of `count` written at once."""
-    host = Running(target, program, running=True)
-    host.request(frame(data.PING))
-    burst = frame(data.PING) * count
+def burst_seconds(host, count):
+    """Seconds per "ping" of one burst of `count` written at once."""
     expected = frame(PONG) * count
-    per_message = []
-    for _ in range(rounds):
-        start = time.perf_counter()
-        writer = threading.Thread(target=host.send, args=(burst,))
-        writer.start()
-        got = read_exactly(host.child.stdout, len(expected))
-        writer.join()
-        per_message.append((time.perf_counter() - start) / count)
-        if got != expected:
-            raise RuntimeError("%s answered a ping burst wrongly" % program)
-    host.close()
-    return statistics.median(per_message)
+    start = time.perf_counter()
+    writer = threading.Thread(target=host.send, args=(frame(data.PING) * count,))
+    writer.start()
+    got = read_exactly(host.child.stdout, len(expected))
+    writer.join()
+    if got != expected:
+        raise RuntimeError("a ping burst was answered wrongly")
+    return (time.perf_counter() - start) / count
 
 
 def pipelined(target, count, rounds):
-    ours = pipelined_seconds(target, target.program("tolvanik_host"), count, rounds)
-    floor = pipelined_seconds(target, target.program("minimal_loop_host"), count, rounds)
+    """Our running host and the C loop host, a burst each in turns."""
+    hosts = [Running(target, target.program(name), running=True)
+             for name in ("tolvanik_host", "minimal_loop_host")]
+    for host in hosts:
+        host.request(frame(data.PING))
+    times = [[burst_seconds(host, count) for host in hosts] for _ in range(rounds)]
+    for host in hosts:
+        host.close()
+    ours, floor = (statistics.median(column) for column in zip(*times))
     return [Row("pipelined ping, per message", target.name, "%.1f us" % (ours * 1e6),
                 "C loop host %.1f us" % (floor * 1e6), ours / floor, "<= 2x", ours / floor <= 2,
                 "%dx%d" % (rounds, count))]
@@ -196,17 +196,25 @@ def push_run(tools, program, tasklist, pushes, idle_seconds, wine):
     return latency, idle
 
 
-def push(target, native, tools, pushes, idle_seconds):
-    tasklist = target.program("tasklist")
-    ours, idle = push_run(tools, target.program("tolvanik_host"), tasklist, pushes, idle_seconds,
-                          target.wine)
-    relay, _ = push_run(tools, native.program("inotify_relay"), native.program("tasklist"),
-                        pushes, 1, False)
+def push(target, native, tools, pushes, idle_seconds, turns=3):
+    """Push latency of our host and the relay, in turns of a few pushes
+    each, and our host's idle CPU, measured in its first turn."""
+    ours, relay = [], []
+    for turn in range(turns):
+        latency, idle_ms = push_run(tools, target.program("tolvanik_host"),
+                                    target.program("tasklist"), pushes // turns,
+                                    idle_seconds if turn == 0 else 1, target.wine)
+        ours.append(latency)
+        if turn == 0:
+            idle = idle_ms
+        relay.append(push_run(tools, native.program("inotify_relay"), native.program("tasklist"),
+                              pushes // turns, 1, False)[0])
+    ours, relay = statistics.median(ours), statistics.median(relay)
     relay_label = "inotify relay" + (" (native)" if target.wine else "")
     return [
         Row("push latency, rename to colors frame", target.name, "%.2f ms" % ours,
             "%s %.2f ms" % (relay_label, relay), ours / relay, "<= 1.5x", ours / relay <= 1.5,
-            pushes),
+            "%dx%d" % (turns, pushes // turns)),
         Row("idle CPU in the event loop", target.name,
             "%.0f ms in %d s" % (idle, idle_seconds), "-", None, "0", idle == 0, 1),
     ]
