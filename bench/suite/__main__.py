@@ -10,6 +10,7 @@ reference programs. Without --windows-build only native figures are made.
 --quick takes fewer runs, for trying the suite out.
 """
 import argparse
+import faulthandler
 import os
 import shutil
 import sys
@@ -77,6 +78,9 @@ def main():
     parser.add_argument("--windows-build")
     parser.add_argument("--quick", action="store_true")
     args = parser.parse_args()
+    # A program that stops answering would otherwise hold the run forever;
+    # its pipes close with this process, which ends it too.
+    faulthandler.dump_traceback_later(20 * 60, exit=True)
     scratch = tempfile.mkdtemp(prefix="tolvanik-bench-")
     tools = {name: os.path.join(args.native_build, name)
              for name in ("round_trip_bench", "push_latency")}
