@@ -128,8 +128,14 @@ bool file_exists(const std::string& path) {
   return GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &attributes) != 0;
 }
 
-std::expected<void, std::string> copy_file(const std::string& from, const std::string& to) {
+std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to) {
   if (!CopyFileExW(to_wide(from).c_str(), to_wide(to).c_str(), nullptr, nullptr, nullptr, 0)) {
+    return std::unexpected(last_error_text());
+  }
+  auto copy = open_file(to, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (!copy) return std::unexpected(std::move(copy.error()));
+  if (!FlushFileBuffers(handle_of(*copy))) return std::unexpected(last_error_text());
+  if (!CloseHandle(reinterpret_cast<HANDLE>(copy->release()))) {
     return std::unexpected(last_error_text());
   }
   return {};
