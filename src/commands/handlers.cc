@@ -41,8 +41,9 @@ Json handle_sync_request(const std::string& storage_path, const Json& message) {
             {"templates", std::move(snapshot.templates)}};
   }
   // The reply does not depend on whether the write succeeded: the
-  // extension learns only which side won.
-  (void)update_storage(storage_path, message);
+  // extension learns only which side won. Storage that could not be read
+  // may hold newer templates, so the extension's must not replace them.
+  if (!snapshot.unreadable) (void)update_storage(storage_path, message);
   return {{"type", "syncResponse"}, {"winner", "chrome"}, {"lastModified", stamp}};
 }
 
