@@ -29,9 +29,10 @@ class StoragePathTest : public HostTest {
                        R"("templates":[{"id":"t","name":"Zürich 夜","colors":[]}]})"),
               R"({"success":true,"type":"setColorsResult"})");
     EXPECT_NE(read_storage_file().value_or("").find("Zürich 夜"), std::string::npos);
-    EXPECT_EQ(reply_to(R"({"type":"getStatus"})"),
-              R"({"activeTemplateId":"t","isRunning":false,"lastModified":5.0,)"
-              R"("templates":[{"colors":[],"id":"t","isLocked":false,"name":"Zürich 夜"}],"type":"status"})");
+    EXPECT_EQ(
+        reply_to(R"({"type":"getStatus"})"),
+        R"({"activeTemplateId":"t","isRunning":false,"lastModified":5.0,)"
+        R"("templates":[{"colors":[],"id":"t","isLocked":false,"name":"Zürich 夜"}],"type":"status"})");
     EXPECT_TRUE(fs::exists(storage_sibling("lock")));
   }
 };
