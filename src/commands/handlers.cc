@@ -49,8 +49,9 @@ JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocu
                                                      {"winner", JsonValue::string("mac")}});
   }
   // The reply does not depend on whether the write succeeded: the
-  // extension learns only which side won.
-  (void)update_storage(storage_path, message);
+  // extension learns only which side won. Storage that could not be read
+  // may hold newer templates, so the extension's must not replace them.
+  if (!snapshot.unreadable) (void)update_storage(storage_path, message);
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},

@@ -68,6 +68,14 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
   return std::move(snapshot.document);
 }
 
+// A snapshot that could not be read says nothing about the desktop's
+// templates; pushed, it would tell the extension they are all gone. The
+// desktop's next save brings the next push.
+void push_snapshot(const std::string& storage_path) {
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  if (!snapshot.unreadable) send_message(colors_push(std::move(snapshot)));
+}
+
 void run_event_loop(const std::string& storage_path) {
   auto [sender, receiver] = make_event_channel();
   spawn_detached([input_sender = sender]() mutable { read_input(std::move(input_sender)); });
@@ -87,7 +95,7 @@ void run_event_loop(const std::string& storage_path) {
         if (storage_write) last_host_write = platform::monotonic_now();
       } else if (std::holds_alternative<StorageChanged>(event)) {
         if (storage_change_pushed(last_host_write, platform::monotonic_now())) {
-          send_message(colors_push(read_storage_snapshot(storage_path)));
+          push_snapshot(storage_path);
         }
       } else {
         return;

@@ -52,8 +52,9 @@ std::expected<std::string, std::string> read_whole_file(const std::string& path)
 // True when the file's metadata can be read.
 bool file_exists(const std::string& path);
 
-// Copies `from` over `to`, replacing an existing `to`.
-std::expected<void, std::string> copy_file(const std::string& from, const std::string& to);
+// Copies `from` over `to`, replacing an existing `to`, and flushes the copy
+// to stable storage before returning.
+std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to);
 
 // Creates or truncates `path`, writes all of `bytes` and flushes them to
 // stable storage before returning.

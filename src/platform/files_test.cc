@@ -91,14 +91,14 @@ TEST(ReadWholeFile, ReadsAFileLargerThanOneChunk) {
   EXPECT_EQ(*read, bytes);
 }
 
-TEST(CopyFile, OverwritesTheTarget) {
+TEST(CopyFileDurably, OverwritesTheTarget) {
   const ScratchDirectory directory;
   directory.put("from", "new");
   directory.put("to", "old and longer");
-  ASSERT_TRUE(copy_file(directory.file("from"), directory.file("to")));
+  ASSERT_TRUE(copy_file_durably(directory.file("from"), directory.file("to")));
   EXPECT_EQ(directory.get("to"), "new");
   EXPECT_EQ(directory.get("from"), "new");
-  EXPECT_FALSE(copy_file(directory.file("missing"), directory.file("to")));
+  EXPECT_FALSE(copy_file_durably(directory.file("missing"), directory.file("to")));
   EXPECT_EQ(directory.get("to"), "new");
 }
 

@@ -8,9 +8,15 @@ namespace tolvanik {
 StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
   StorageSnapshot snapshot;
   const auto lock = lock_storage(storage_path);
-  if (!lock) return snapshot;
+  if (!lock) {
+    snapshot.unreadable = true;
+    return snapshot;
+  }
   LoadedStorage loaded = load_storage_document(storage_path);
-  if (!loaded.document) return snapshot;
+  if (!loaded.document) {
+    snapshot.unreadable = loaded.storage_file_unreadable;
+    return snapshot;
+  }
   snapshot.document = std::move(*loaded.document);
   const JsonValue& document = snapshot.document.root();
 

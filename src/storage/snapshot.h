@@ -16,11 +16,14 @@ struct StorageSnapshot {
   std::string_view active_template_id;
   // Milliseconds since the Unix epoch.
   double last_modified = 0;
+  // The storage could not be locked, or holds a storage file that could not
+  // be read: the fields above say nothing about the desktop's state.
+  bool unreadable = false;
 };
 
-// Reads the storage file afresh under the storage lock. Never fails: what
-// cannot be read gives the empty snapshot, a member of the wrong type its
-// field's empty value.
+// Reads the storage file afresh under the storage lock. What cannot be read
+// gives the empty snapshot, marked unreadable when a storage file may hold
+// data after all; a member of the wrong type gives its field's empty value.
 StorageSnapshot read_storage_snapshot(const std::string& storage_path);
 
 }  // namespace tolvanik

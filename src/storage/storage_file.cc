@@ -9,7 +9,7 @@ constexpr std::string_view kLockExtension = "json.lock";
 constexpr std::string_view kTemporaryExtension = "json.tmp";
 constexpr std::string_view kBackupExtension = "json.bak";
 
-enum class ObjectFileState { kObject, kAbsentOrEmpty, kOtherContent };
+enum class ObjectFileState { kObject, kAbsentOrEmpty, kOtherContent, kReadFailed };
 
 struct ObjectFile {
   std::optional<JsonDocument> object;
@@ -21,7 +21,7 @@ struct ObjectFile {
 ObjectFile read_object_file(const std::string& path) {
   const auto text = platform::read_whole_file(path);
   if (!text) {
-    return {std::nullopt, platform::file_exists(path) ? ObjectFileState::kOtherContent
+    return {std::nullopt, platform::file_exists(path) ? ObjectFileState::kReadFailed
                                                       : ObjectFileState::kAbsentOrEmpty};
   }
   if (text->empty()) return {};
@@ -29,6 +29,16 @@ ObjectFile read_object_file(const std::string& path) {
   if (!value || !value->root().is_object()) return {std::nullopt, ObjectFileState::kOtherContent};
   if (value->root().members().empty()) return {};
   return {std::move(value), ObjectFileState::kObject};
+}
+
+// Replaces `to` with a copy of `from` such that a reader, or a crash at any
+// moment, finds either the old or the whole new content of `to`: the copy
+// goes durably to the temporary file first, which is then renamed over it.
+std::expected<void, std::string> copy_through_temporary(const std::string& from,
+                                                        const std::string& to,
+                                                        const std::string& temporary_path) {
+  if (auto copied = platform::copy_file_durably(from, temporary_path); !copied) return copied;
+  return platform::replace_file(temporary_path, to);
 }
 
 }  // namespace
@@ -53,22 +63,27 @@ std::optional<JsonDocument> read_json_object(const std::string& path) {
 LoadedStorage load_storage_document(const std::string& storage_path) {
   ObjectFile storage = read_object_file(storage_path);
   if (storage.object) return {std::move(storage.object), false};
+  // A storage file that is there but could not be read just now may well
+  // be newer than the backup: restoring over it would throw that away.
+  if (storage.state == ObjectFileState::kReadFailed) return {std::nullopt, true};
   const std::string backup_path = sibling_path(storage_path, kBackupExtension);
   if (auto backup = read_json_object(backup_path)) {
     // Failing to restore costs nothing now: the backup's content is used.
-    (void)platform::copy_file(backup_path, storage_path);
+    (void)copy_through_temporary(backup_path, storage_path,
+                                 sibling_path(storage_path, kTemporaryExtension));
     return {std::move(backup), false};
   }
-  return {std::nullopt, storage.state == ObjectFileState::kOtherContent};
+  return {std::nullopt, storage.state != ObjectFileState::kAbsentOrEmpty};
 }
 
 std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
                                                          std::string_view bytes) {
+  const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
   if (platform::file_exists(storage_path)) {
     // A stale backup is better than none, and the new text must still go in.
-    (void)platform::copy_file(storage_path, sibling_path(storage_path, kBackupExtension));
+    (void)copy_through_temporary(storage_path, sibling_path(storage_path, kBackupExtension),
+                                 temporary_path);
   }
-  const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
   if (auto written = platform::write_durable_file(temporary_path, bytes); !written) {
     return std::unexpected("Write error: " + written.error());
   }

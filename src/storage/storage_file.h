@@ -36,20 +36,24 @@ std::optional<JsonDocument> read_json_object(const std::string& path);
 struct LoadedStorage {
   // The storage file's object, else the backup's; nothing when neither has one.
   std::optional<JsonDocument> document;
-  // The storage file exists and holds something other than nothing or a
-  // JSON object. Replacing it would destroy data the host cannot read.
+  // The storage file exists and could not be read, or holds something other
+  // than nothing or a JSON object. Replacing it would destroy data the host
+  // cannot read.
   bool storage_file_unreadable = false;
 };
 
-// Reads the storage document; restores the backup over a storage file that
-// yields no document. Call only while holding the StorageLock.
+// Reads the storage document; restores the backup, through the temporary
+// file, over a storage file that yields no document. A storage file that
+// exists but cannot be read gives no document and is left alone. Call only
+// while holding the StorageLock.
 LoadedStorage load_storage_document(const std::string& storage_path);
 
-// Replaces the storage file with `bytes`: the current file is copied to the
-// backup, the bytes go durably to the temporary file, which is renamed over
-// the storage file. Fails with a text that starts "Write error: " or
-// "Rename error: ", leaving the storage file as it was. Call only while
-// holding the StorageLock.
+// Replaces the storage file with `bytes`: the current file is copied
+// durably to the temporary file and that is renamed over the backup; then
+// the bytes go durably to the temporary file, which is renamed over the
+// storage file. A crash at any moment leaves each file old or whole. Fails
+// with a text that starts "Write error: " or "Rename error: ", leaving the
+// storage file as it was. Call only while holding the StorageLock.
 std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
                                                          std::string_view bytes);
 

@@ -62,5 +62,25 @@ TEST_P(EntryTest, RunningHostAnswersEveryRequestInOrderUntilInputCloses) {
   EXPECT_EQ(stderr_text(), "");
 }
 
+class ThreadStartTest : public HostTest {};
+INSTANTIATE_TEST_SUITE_P(Native, ThreadStartTest, testing::Values(Target::native), target_name);
+
+// A host that cannot start its worker threads ends at once with the
+// diagnostic and its own status, rather than run without them.
+TEST_P(ThreadStartTest, HostEndsWithStatus101WhenAThreadCannotStart) {
+#if defined(TOLVANIK_SANITIZED_HOST)
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit the address-space limit";
+#endif
+  set_running({"Tolvanik.exe"});
+  // A new thread reserves a stack as large as the stack limit, which the
+  // address-space limit cannot hold; the main thread's stack grows on use.
+  start_host_through(
+      {"/bin/sh", "-c", "ulimit -s 4000000 && ulimit -v 1000000 && exec \"$@\"", "limited"});
+  const HostRun run = run_host(frame(kPing));
+  EXPECT_EQ(run.status, 101);
+  EXPECT_TRUE(run.errors.starts_with("tolvanik_host: failed to spawn thread: ")) << run.errors;
+  EXPECT_EQ(run.output, "");
+}
+
 }  // namespace
 }  // namespace tolvanik::blackbox

@@ -465,8 +465,18 @@ void HostTest::set_env(const std::string& name, const std::string& value) {
 }
 
 fs::path HostTest::storage_dir() const {
+  if (!appdata_.empty()) return appdata_ / "io.tolvanik.desktop";
   const fs::path appdata = under_wine() ? *WineSession::get().appdata() : work_dir_ / "appdata";
   return appdata / "io.tolvanik.desktop";
+}
+
+void HostTest::use_appdata(const fs::path& unix_dir) {
+  appdata_ = unix_dir;
+  if (under_wine()) {
+    start_host_through({"wine", "cmd", "/c", "set", "APPDATA=" + target_path(unix_dir), "&&"});
+  } else {
+    set_env("APPDATA", unix_dir.string());
+  }
 }
 
 void HostTest::create_storage_dir() const { fs::create_directories(storage_dir()); }
@@ -517,6 +527,10 @@ ChildProcess& HostTest::start(const std::vector<std::string>& arguments,
                               std::string_view queued_input) {
   host_.reset();
   auto argv = command_for(host_copy_);
+  if (!host_launcher_.empty()) {
+    argv = host_launcher_;
+    argv.push_back(target_path(host_copy_));
+  }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   host_ = ChildProcess::start(argv, child_environment(), work_dir_, queued_input);
   if (!host_) throw std::runtime_error("the host could not be started");

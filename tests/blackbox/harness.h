@@ -101,6 +101,9 @@ class ChildProcess {
   // Ends the child and everything it started.
   void kill();
 
+  // The child's process id (under Wine, that of the Windows program).
+  int pid() const { return pid_; }
+
  private:
   struct Stream {
     std::string bytes;
@@ -156,6 +159,13 @@ class HostTest : public testing::TestWithParam<Target> {
 
   // Extra environment for the host and fixture programs.
   void set_env(const std::string& name, const std::string& value);
+  // Starts the host through `command`, which gets the host's path and
+  // arguments appended, e.g. a shell that sets resource limits. Under Wine
+  // the command is a Windows program's and gets the host's Windows path.
+  void start_host_through(const std::vector<std::string>& command) { host_launcher_ = command; }
+  // Gives the host `unix_dir` as its APPDATA; the storage helpers below
+  // follow. Wine sets APPDATA itself, so there a command shell sets it.
+  void use_appdata(const std::filesystem::path& unix_dir);
 
   // The storage location the host uses, as Unix paths. The storage
   // directory does not exist when a test starts.
@@ -219,6 +229,8 @@ class HostTest : public testing::TestWithParam<Target> {
   std::filesystem::path fixtures_dir_;
   std::filesystem::path tasklist_log_;
   std::map<std::string, std::string> extra_environment_;
+  std::vector<std::string> host_launcher_;
+  std::filesystem::path appdata_;
   std::unique_ptr<ChildProcess> host_;
 };
 

@@ -1,6 +1,7 @@
 // The storage file under pressure: another process writing it under the
 // same lock, and the host killed in the middle of its updates.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -14,24 +15,24 @@
 namespace tolvanik::blackbox {
 namespace {
 
-// A "setColors" whose templates take roughly 2.4 kB each, like real ones.
+// A "setColors" whose templates take roughly 1.3 kB each, like real ones;
+// 2,000 of them stay inside the browser's frame limit.
 std::string set_colors_request(const std::string& active_id, int template_count) {
-  std::string request =
-      R"({"activeTemplateId":")" + active_id + R"(","lastModified":1733600000000.0,"templates":[)";
+  std::string templates;
   for (int t = 0; t < template_count; ++t) {
-    if (t > 0) request += ',';
-    request += R"({"colors":[)";
-    for (int c = 0; c < 12; ++c) {
-      if (c > 0) request += ',';
-      request += R"({"hex":"#a1b2c)" + std::to_string(c % 10) + R"(","id":"c)" + std::to_string(c) +
-                 R"(","isAutoNamed":)" + (c % 2 == 0 ? "true" : "false") +
-                 R"(,"isLocked":false,"name":"Colour number )" + std::to_string(c) +
-                 R"( of a template"})";
+    std::string colors;
+    for (int c = 0; c < 8; ++c) {
+      if (c > 0) colors += ',';
+      colors += R"({"id":"c)" + std::to_string(c) + R"(","name":"Colour number )" +
+                std::to_string(c) + R"( of a template","hex":"#a1b2c)" + std::to_string(c) +
+                R"(","isAutoNamed":)" + (c % 2 == 0 ? "true" : "false") + R"(,"isLocked":false})";
     }
-    request += R"(],"id":"template-)" + std::to_string(t) + R"(","isLocked":false,)" +
-               R"("name":"Template )" + std::to_string(t) + R"("})";
+    if (t > 0) templates += ',';
+    templates += R"({"id":"template-)" + std::to_string(t) + R"(","name":"Template )" +
+                 std::to_string(t) + R"(","isLocked":false,"colors":[)" + colors + "]}";
   }
-  return request + R"(],"type":"setColors"})";
+  return R"({"type":"setColors","activeTemplateId":")" + active_id +
+         R"(","lastModified":1733600000000.0,"templates":[)" + templates + "]}";
 }
 
 // The next frame that is not an unsolicited "colors" push.
@@ -77,44 +78,91 @@ TEST_P(StorageConcurrencyTest, NoUpdateOfEitherSideIsLost) {
 class CrashSafetyTest : public HostTest {};
 INSTANTIATE_TEST_SUITE_P(Native, CrashSafetyTest, ::testing::Values(Target::native), target_name);
 
-// Killed at any moment, the host leaves either the old document or the
-// whole new one, never a torn file.
-TEST_P(CrashSafetyTest, KilledUpdatesLeaveTheOldOrTheNewDocument) {
+std::size_t occurrences(std::string_view text, std::string_view part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos;
+       at = text.find(part, at + part.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// The whole document one update of `template_count` templates writes.
+bool is_whole_update(const std::string& text, const std::string& active_id, int template_count) {
+  return parse_json(text) && text.find('"' + active_id + '"') != std::string::npos &&
+         occurrences(text, R"("contentHash")") == static_cast<std::size_t>(template_count);
+}
+
+// Killed at any moment of an update, the host leaves the storage file and
+// the backup each either as they were or whole and new: the backup refresh
+// and the new document both go through the temporary file and a rename.
+TEST_P(CrashSafetyTest, KilledUpdatesLeaveEachFileOldOrWhole) {
   constexpr int kKills = 1000;
+  constexpr int kMostTemplates = 2000;
   std::mt19937 random(20261208);
-  std::uniform_int_distribution<int> template_count(0, 400);
-  std::uniform_int_distribution<int> delay_us(0, 30000);
-  create_storage_dir();
+  // Mostly small updates, as users make them, and some up to the largest.
+  std::lognormal_distribution<double> spread(4.0, 1.6);
+  write_storage_file(R"({"desktop_only": {"kept": true}, "tolvanik_templates": []})");
   remove_tasklist();
-  int interrupted_before = 0;
-  int landed_after = 0;
+
+  // How long whole updates take here: a start-up cost, and a cost per
+  // template read from the stored document and per template written. The
+  // kills then fall anywhere from the start of the host to just past its end.
+  const auto duration_of = [&](int count) {
+    const auto started = std::chrono::steady_clock::now();
+    const HostRun run = run_host(frame(set_colors_request("calibration", count)));
+    EXPECT_EQ(run.status, 0);
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - started)
+        .count();
+  };
+  duration_of(1);
+  const double start_up = duration_of(1);
+  const double per_written = (duration_of(kMostTemplates) - start_up) / kMostTemplates;
+  const double per_read = (duration_of(1) - start_up) / kMostTemplates;
+  int stored_count = 1;
+  const auto reach_for = [&](int count) {
+    return 1.1 * (start_up + per_read * stored_count + per_written * count);
+  };
+
+  int storage_kept = 0;
+  int storage_replaced = 0;
+  int backup_kept = 0;
+  int backup_refreshed = 0;
+  std::string storage_before = read_storage_file().value_or("");
+  std::string backup_before = read_storage_file("storage.json.bak").value_or("");
   for (int kill = 0; kill < kKills; ++kill) {
-    const std::string before = read_storage_file().value_or("");
     const std::string active_id = "round-" + std::to_string(kill);
-    const int count = template_count(random);
+    const int count = std::clamp(static_cast<int>(spread(random)), 1, kMostTemplates);
+    const auto delay = std::uniform_real_distribution<double>(0, reach_for(count))(random);
     ChildProcess& child = start();
     child.write_input(frame(set_colors_request(active_id, count)));
-    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+    std::this_thread::sleep_for(std::chrono::duration<double, std::micro>(delay));
     child.kill();
 
-    const std::string after = read_storage_file().value_or("");
-    if (after == before) {
-      ++interrupted_before;
-      continue;
+    const std::string storage = read_storage_file().value_or("");
+    const std::string backup = read_storage_file("storage.json.bak").value_or("");
+    if (backup == backup_before) {
+      ++backup_kept;
+    } else {
+      ASSERT_EQ(backup, storage_before) << "torn or foreign backup after kill " << kill;
+      ++backup_refreshed;
     }
-    const auto document = parse_json(after);
-    ASSERT_TRUE(document && document->root().is_object())
-        << "torn storage file after kill " << kill;
-    ASSERT_EQ(testing::text_at(document->root(), "tolvanik_active_template"),
-              "\"" + active_id + "\"")
-        << "kill " << kill;
-    const JsonValue* templates = document->root().find("tolvanik_templates");
-    ASSERT_TRUE(templates && templates->is_array());
-    ASSERT_EQ(templates->elements().size(), static_cast<std::size_t>(count));
-    ++landed_after;
+    if (storage == storage_before) {
+      ++storage_kept;
+    } else {
+      ASSERT_TRUE(is_whole_update(storage, active_id, count))
+          << "torn storage file after kill " << kill;
+      ASSERT_EQ(backup, storage_before) << "new document without a backup of the old one";
+      ++storage_replaced;
+      stored_count = count;
+    }
+    storage_before = storage;
+    backup_before = backup;
   }
-  std::printf("kills: %d, old document kept: %d, new document whole: %d\n", kKills,
-              interrupted_before, landed_after);
+  std::printf(
+      "kills: %d; storage.json old: %d, new and whole: %d; storage.json.bak old: %d, "
+      "refreshed and whole: %d\n",
+      kKills, storage_kept, storage_replaced, backup_kept, backup_refreshed);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/file_faults.h"
 #include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
@@ -16,7 +17,20 @@ namespace {
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
 
+// An injected failure looks like an I/O error of the device.
+bool fault_injected() {
+  if (!inject_file_fault()) return false;
+  errno = EIO;
+  return true;
+}
+
+bool write_and_flush(int fd, std::string_view bytes) {
+  if (fault_injected() || !write_all(fd, bytes)) return false;
+  return !fault_injected() && fsync(fd) == 0;
+}
+
 std::expected<FileHandle, std::string> open_file(const std::string& path, int flags) {
+  if (fault_injected()) return std::unexpected(last_error_text());
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(last_error_text());
   return FileHandle(fd);
@@ -65,6 +79,7 @@ std::expected<FileHandle, std::string> open_lock_file(const std::string& path) {
 }
 
 std::expected<void, std::string> lock_whole_file(const FileHandle& file) {
+  if (fault_injected()) return std::unexpected(last_error_text());
   while (set_whole_file_lock(file, F_WRLCK, F_OFD_SETLKW) != 0) {
     if (errno != EINTR) return std::unexpected(last_error_text());
   }
@@ -81,6 +96,7 @@ std::expected<std::string, std::string> read_whole_file(const std::string& path)
   std::string content;
   content.reserve(static_cast<std::size_t>(info.st_size));
   char chunk[64 * 1024];
+  if (fault_injected()) return std::unexpected(last_error_text());
   while (true) {
     const ssize_t got = read(fd_of(*file), chunk, sizeof chunk);
     if (got == 0) return content;
@@ -97,27 +113,24 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-std::expected<void, std::string> copy_file(const std::string& from, const std::string& to) {
+std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to) {
+  if (fault_injected()) return std::unexpected(last_error_text());
   const auto content = read_whole_file(from);
   if (!content) return std::unexpected(content.error());
-  const auto target = open_file(to, O_WRONLY | O_CREAT | O_TRUNC);
-  if (!target) return std::unexpected(target.error());
-  if (!write_all(fd_of(*target), *content)) return std::unexpected(last_error_text());
-  return {};
+  return write_durable_file(to, *content);
 }
 
 std::expected<void, std::string> write_durable_file(const std::string& path,
                                                     std::string_view bytes) {
   auto file = open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (!file) return std::unexpected(std::move(file.error()));
-  if (!write_all(fd_of(*file), bytes) || fsync(fd_of(*file)) != 0) {
-    return std::unexpected(last_error_text());
-  }
+  if (!write_and_flush(fd_of(*file), bytes)) return std::unexpected(last_error_text());
   if (close(static_cast<int>(file->release())) != 0) return std::unexpected(last_error_text());
   return {};
 }
 
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {
+  if (fault_injected()) return std::unexpected(last_error_text());
   if (rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error_text());
   sync_directory_of(to);
   return {};

@@ -78,7 +78,7 @@ void deliver(const ChangeBuffer& buffer, DWORD bytes, const std::string& directo
 
 std::string watch_directory(const std::string& directory,
                             const DirectoryChangeCallback& on_change) {
-  const OwnedHandle handle(CreateFileW(to_wide(directory).c_str(), FILE_LIST_DIRECTORY,
+  const OwnedHandle handle(CreateFileW(to_wide_path(directory).c_str(), FILE_LIST_DIRECTORY,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));

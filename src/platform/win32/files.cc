@@ -22,8 +22,8 @@ HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.
 
 std::expected<FileHandle, std::string> open_file(const std::string& path, DWORD access,
                                                  DWORD disposition, DWORD attributes) {
-  const HANDLE handle = CreateFileW(to_wide(path).c_str(), access, kShareAll, nullptr, disposition,
-                                    attributes, nullptr);
+  const HANDLE handle = CreateFileW(to_wide_path(path).c_str(), access, kShareAll, nullptr,
+                                    disposition, attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
   return FileHandle(reinterpret_cast<std::intptr_t>(handle));
 }
@@ -48,7 +48,7 @@ bool write_all(HANDLE file, std::string_view bytes) {
 std::expected<void, std::string> rename_by_handle(const std::string& from, const std::string& to) {
   auto source = open_file(from, DELETE | SYNCHRONIZE, OPEN_EXISTING, 0);
   if (!source) return std::unexpected(std::move(source.error()));
-  const std::wstring target = to_wide(to);
+  const std::wstring target = to_wide_path(to);
   const DWORD name_bytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   // The name travels inside the structure, with a terminator after it.
   std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
@@ -125,11 +125,18 @@ std::expected<std::string, std::string> read_whole_file(const std::string& path)
 
 bool file_exists(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
-  return GetFileAttributesExW(to_wide(path).c_str(), GetFileExInfoStandard, &attributes) != 0;
+  return GetFileAttributesExW(to_wide_path(path).c_str(), GetFileExInfoStandard, &attributes) != 0;
 }
 
-std::expected<void, std::string> copy_file(const std::string& from, const std::string& to) {
-  if (!CopyFileExW(to_wide(from).c_str(), to_wide(to).c_str(), nullptr, nullptr, nullptr, 0)) {
+std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to) {
+  if (!CopyFileExW(to_wide_path(from).c_str(), to_wide_path(to).c_str(), nullptr, nullptr, nullptr,
+                   0)) {
+    return std::unexpected(last_error_text());
+  }
+  auto copy = open_file(to, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (!copy) return std::unexpected(std::move(copy.error()));
+  if (!FlushFileBuffers(handle_of(*copy))) return std::unexpected(last_error_text());
+  if (!CloseHandle(reinterpret_cast<HANDLE>(copy->release()))) {
     return std::unexpected(last_error_text());
   }
   return {};
@@ -151,7 +158,8 @@ std::expected<void, std::string> write_durable_file(const std::string& path,
 }
 
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {
-  if (MoveFileExW(to_wide(from).c_str(), to_wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+  if (MoveFileExW(to_wide_path(from).c_str(), to_wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING))
+    return {};
   if (GetLastError() != ERROR_ACCESS_DENIED) return std::unexpected(last_error_text());
   return rename_by_handle(from, to);
 }

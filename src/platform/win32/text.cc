@@ -45,6 +45,22 @@ std::wstring to_wide(std::string_view utf8) {
   return wide;
 }
 
+std::wstring to_wide_path(std::string_view utf8) {
+  const std::wstring path = to_wide(utf8);
+  if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) return path;
+  // The prefixed form is taken literally, so "." and ".." and forward
+  // slashes have to be resolved first; GetFullPathNameW does that and is
+  // not bound by MAX_PATH.
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 std::optional<std::string> to_utf8_strict(std::wstring_view wide) { return to_utf8(wide, false); }
 
 std::string to_utf8_lossy(std::wstring_view wide) { return *to_utf8(wide, true); }

@@ -13,6 +13,11 @@ namespace tolvanik::platform {
 // UTF-8 to UTF-16; ill-formed sequences become U+FFFD.
 std::wstring to_wide(std::string_view utf8);
 
+// The wide form of a file path for the file calls. The path is made
+// absolute and given the \\?\ prefix, which lifts the MAX_PATH limit of
+// 260 characters; a path that already names a device stays as it is.
+std::wstring to_wide_path(std::string_view utf8);
+
 // UTF-16 to UTF-8, or nothing when `wide` holds an unpaired surrogate.
 std::optional<std::string> to_utf8_strict(std::wstring_view wide);
 

@@ -1,0 +1,164 @@
+// Every file operation of a storage request, made to fail one at a time:
+// the files stay whole, the lock is let go, nothing reaches standard error
+// and the reply tells the truth about what was written.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "commands/handlers.h"
+#include "platform/file_faults.h"
+#include "storage/storage_file.h"
+#include "support/json_text.h"
+#include "support/scratch_directory.h"
+
+namespace tolvanik {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::json;
+using testing::ScratchDirectory;
+
+constexpr std::string_view kStorage = R"({
+  "desktop_only": {"kept": true},
+  "tolvanik_active_template": "t1",
+  "tolvanik_last_modified": 1700000000000.0,
+  "tolvanik_templates": [
+    {"id": "t1", "name": "Current", "colors": [{"id": "c", "name": "Red", "hex": "#ff0000"}]}
+  ]
+})";
+constexpr std::string_view kBackup = R"({
+  "desktop_only": {"kept": true},
+  "tolvanik_active_template": "t0",
+  "tolvanik_last_modified": 1600000000000.0,
+  "tolvanik_templates": [{"id": "t0", "name": "Older", "colors": []}]
+})";
+constexpr std::string_view kEmptyStatus =
+    R"({"activeTemplateId":"","isRunning":false,"lastModified":0.0,"templates":[],"type":"status"})";
+constexpr std::string_view kIncoming =
+    R"("activeTemplateId":"n1","templates":[{"id":"n1","name":"New","colors":[]}])";
+
+// True when the storage lock can be had. A lock never let go keeps the
+// attempt waiting for good; its thread is then left behind.
+bool storage_lock_is_free(const std::string& storage_path) {
+  auto taken = std::make_shared<std::promise<bool>>();
+  auto result = taken->get_future();
+  std::thread([taken, storage_path] {
+    taken->set_value(lock_storage(storage_path).has_value());
+  }).detach();
+  return result.wait_for(20s) == std::future_status::ready && result.get();
+}
+
+class StorageFaultTest : public ::testing::Test {
+ protected:
+  struct Outcome {
+    std::string reply;
+    bool committed = false;
+  };
+
+  void TearDown() override { platform::fail_file_operation(0); }
+
+  std::string storage() const { return dir.file("storage.json"); }
+
+  // Runs `request` once for every file operation it makes, failing that
+  // one, and checks what every run leaves behind. Yields the number of
+  // operations the request makes without faults.
+  int walk(const std::function<JsonDocument()>& request,
+           const std::function<void(const Outcome&, int)>& check_reply) {
+    for (int n = 1;; ++n) {
+      dir.put("storage.json", kStorage);
+      dir.put("storage.json.bak", kBackup);
+      ::testing::internal::CaptureStderr();
+      platform::fail_file_operation(n);
+      const std::string reply = to_compact_json(request().root());
+      const int seen = platform::file_operations_seen();
+      platform::fail_file_operation(0);
+      EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "operation " << n;
+
+      const std::string stored = dir.get("storage.json");
+      const std::string backup = dir.get("storage.json.bak");
+      EXPECT_TRUE(parse_json(stored)) << "operation " << n;
+      EXPECT_TRUE(stored == kStorage || stored.find(R"("n1")") != std::string::npos)
+          << "operation " << n << ":\n"
+          << stored;
+      EXPECT_NE(stored.find("desktop_only"), std::string::npos) << "operation " << n;
+      EXPECT_TRUE(backup == kBackup || backup == kStorage) << "operation " << n << ":\n" << backup;
+      EXPECT_TRUE(storage_lock_is_free(storage())) << "operation " << n;
+      check_reply({reply, stored != kStorage}, n);
+      if (seen < n) return n - 1;
+    }
+  }
+
+  ScratchDirectory dir;
+};
+
+TEST_F(StorageFaultTest, SetColors) {
+  const JsonDocument message =
+      json(std::string("{") + R"("type":"setColors",)" + std::string(kIncoming) + "}");
+  const int operations =
+      walk([&] { return handle_set_colors(storage(), message); },
+           [](const Outcome& outcome, int n) {
+             EXPECT_EQ(outcome.reply, outcome.committed
+                                          ? R"({"success":true,"type":"setColorsResult"})"
+                                          : R"({"success":false,"type":"setColorsResult"})")
+                 << "operation " << n;
+           });
+  std::printf("setColors: %d file operations, each made to fail\n", operations);
+}
+
+TEST_F(StorageFaultTest, SyncRequestTheExtensionWins) {
+  const JsonDocument message =
+      json(std::string("{") + R"("type":"syncRequest",)" + R"("lastModified":1800000000000.0,)" +
+           std::string(kIncoming) + "}");
+  const int operations = walk(
+      [&] { return handle_sync_request(storage(), message); },
+      [](const Outcome& outcome, int n) {
+        // Only which side won: the extension is not told whether the write
+        // went in.
+        EXPECT_EQ(outcome.reply,
+                  R"({"lastModified":1800000000000.0,"type":"syncResponse","winner":"chrome"})")
+            << "operation " << n;
+      });
+  std::printf("syncRequest (extension newer): %d file operations, each made to fail\n", operations);
+}
+
+// A desktop side that could not be read must not lose to an older
+// extension side by default.
+TEST_F(StorageFaultTest, SyncRequestTheDesktopWins) {
+  const JsonDocument message =
+      json(R"({"type":"syncRequest","lastModified":1.0,"templates":[],"activeTemplateId":""})");
+  dir.put("storage.json", kStorage);
+  const std::string full = to_compact_json(handle_sync_request(storage(), message).root());
+  ASSERT_NE(full.find(R"("winner":"mac")"), std::string::npos);
+  const int operations =
+      walk([&] { return handle_sync_request(storage(), message); },
+           [&](const Outcome& outcome, int n) {
+             EXPECT_FALSE(outcome.committed) << "operation " << n;
+             EXPECT_TRUE(outcome.reply == full ||
+                         outcome.reply ==
+                             R"({"lastModified":1.0,"type":"syncResponse","winner":"chrome"})")
+                 << "operation " << n << ": " << outcome.reply;
+           });
+  std::printf("syncRequest (desktop newer): %d file operations, each made to fail\n", operations);
+}
+
+TEST_F(StorageFaultTest, GetStatus) {
+  dir.put("storage.json", kStorage);
+  const std::string full = to_compact_json(handle_get_status(storage()).root());
+  ASSERT_NE(full, kEmptyStatus);
+  const int operations = walk([&] { return handle_get_status(storage()); },
+                              [&](const Outcome& outcome, int n) {
+                                EXPECT_FALSE(outcome.committed) << "operation " << n;
+                                EXPECT_TRUE(outcome.reply == full || outcome.reply == kEmptyStatus)
+                                    << "operation " << n << ": " << outcome.reply;
+                              });
+  std::printf("getStatus: %d file operations, each made to fail\n", operations);
+}
+
+}  // namespace
+}  // namespace tolvanik
