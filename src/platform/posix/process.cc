@@ -59,6 +59,22 @@ struct SpawnActions {
   ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
 };
 
+// Starts `program` with `arguments` and the standard streams `spawn` sets
+// up; the child's process id, or why it could not start.
+std::expected<pid_t, std::string> spawn_program(const std::string& program,
+                                                const std::vector<std::string>& arguments,
+                                                const SpawnActions& spawn) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+  if (spawned != 0) return std::unexpected(std::generic_category().message(spawned));
+  return child;
+}
+
 // Reads both pipes until each has ended, so that the child can never stall
 // on a full pipe. Only the first pipe's bytes are kept.
 bool drain(int kept, int discarded, std::string& out) {
@@ -119,15 +135,9 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   posix_spawn_file_actions_adddup2(&spawn.actions, errors.write_end, STDERR_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&spawn.actions, STDERR_FILENO + 1);
 
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  pid_t child = 0;
-  const int spawned =
-      posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
-  if (spawned != 0) return std::unexpected(std::generic_category().message(spawned));
+  const auto spawned = spawn_program(program, arguments, spawn);
+  if (!spawned) return std::unexpected(spawned.error());
+  const pid_t child = *spawned;
   output.close_write_end();
   errors.close_write_end();
 
@@ -160,14 +170,9 @@ std::expected<ChildRun, std::string> run_with_input(const std::string& program,
   posix_spawn_file_actions_adddup2(&spawn.actions, from_child.write_end, STDOUT_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&spawn.actions, STDERR_FILENO + 1);
   posix_spawn_file_actions_addchdir_np(&spawn.actions, working_directory.c_str());
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t child = 0;
-  const int spawned =
-      posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
-  if (spawned != 0) return std::unexpected(std::generic_category().message(spawned));
+  const auto spawned = spawn_program(program, arguments, spawn);
+  if (!spawned) return std::unexpected(spawned.error());
+  const pid_t child = *spawned;
   from_child.close_write_end();
   close(to_child.read_end);
   to_child.read_end = -1;

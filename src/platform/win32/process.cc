@@ -171,6 +171,35 @@ AttributeList inherit_only(std::span<HANDLE> handles) {
   return owned;
 }
 
+// The child's three standard handles, the only handles it inherits.
+struct ChildStreams {
+  HANDLE input;
+  HANDLE output;
+  HANDLE errors;
+};
+
+// Starts the child in `directory` (the caller's when null); ERROR_SUCCESS or
+// the reason it could not start.
+DWORD create_child(const std::wstring& application, std::wstring& command_line,
+                   const wchar_t* directory, ChildStreams streams, PROCESS_INFORMATION& child) {
+  HANDLE child_handles[] = {streams.input, streams.output, streams.errors};
+  const AttributeList attributes = inherit_only(child_handles);
+  if (!attributes) return GetLastError();
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = streams.input;
+  startup.StartupInfo.hStdOutput = streams.output;
+  startup.StartupInfo.hStdError = streams.errors;
+  startup.lpAttributeList = attributes.get();
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                      EXTENDED_STARTUPINFO_PRESENT, nullptr, directory, &startup.StartupInfo,
+                      &child)) {
+    return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::optional<std::string> find_system_program(std::string_view bare_name) {
@@ -217,21 +246,11 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   OwnedHandle errors_reader(CreateThread(nullptr, 0, discard_pipe, errors_read.get(), 0, nullptr));
   if (!errors_reader.valid()) return std::unexpected(last_error_text());
 
-  HANDLE child_handles[] = {null_input.get(), output_write.get(), errors_write.get()};
-  const AttributeList attributes = inherit_only(child_handles);
-  STARTUPINFOEXW startup{};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = null_input.get();
-  startup.StartupInfo.hStdOutput = output_write.get();
-  startup.StartupInfo.hStdError = errors_write.get();
-  startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION child{};
-  const bool started =
-      attributes &&
-      CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                     EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &child);
-  const DWORD start_error = GetLastError();
+  const DWORD start_error =
+      create_child(application, command_line, nullptr,
+                   {null_input.get(), output_write.get(), errors_write.get()}, child);
+  const bool started = start_error == ERROR_SUCCESS;
   // Only the child may hold the write ends now, so the reads end with it.
   output_write.reset();
   errors_write.reset();
@@ -278,21 +297,12 @@ std::expected<ChildRun, std::string> run_with_input(const std::string& program,
   OwnedHandle errors = inheritable_stderr(inheritable);
   if (!errors.valid()) return std::unexpected(last_error_text());
 
-  HANDLE child_handles[] = {input_read.get(), output_write.get(), errors.get()};
-  const AttributeList attributes = inherit_only(child_handles);
-  STARTUPINFOEXW startup{};
-  startup.StartupInfo.cb = sizeof startup;
-  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = input_read.get();
-  startup.StartupInfo.hStdOutput = output_write.get();
-  startup.StartupInfo.hStdError = errors.get();
-  startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION child{};
   const std::wstring directory = to_wide(working_directory);
-  if (!attributes || !CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr,
-                                     TRUE, EXTENDED_STARTUPINFO_PRESENT, nullptr, directory.c_str(),
-                                     &startup.StartupInfo, &child)) {
-    return std::unexpected(last_error_text());
+  if (const DWORD error = create_child(application, command_line, directory.c_str(),
+                                       {input_read.get(), output_write.get(), errors.get()}, child);
+      error != ERROR_SUCCESS) {
+    return std::unexpected(error_text(error));
   }
   OwnedHandle process(child.hProcess);
   OwnedHandle thread(child.hThread);
