@@ -542,6 +542,13 @@ ChildProcess& HostTest::host() {
   return *host_;
 }
 
+std::string HostTest::reply_to(const std::string& request) {
+  const HostRun run = run_host(frame(request));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.errors, "");
+  return run.output.size() >= 4 ? run.output.substr(4) : run.output;
+}
+
 HostRun HostTest::run_host(std::string_view input, const std::vector<std::string>& arguments) {
   ChildProcess& child = start(arguments);
   // The host may end before taking all of the input; that is up to the test.

@@ -204,6 +204,9 @@ class HostTest : public testing::TestWithParam<Target> {
 
   // Starts the host, writes `input`, closes the input and waits for the end.
   HostRun run_host(std::string_view input, const std::vector<std::string>& arguments = {});
+  // Runs the host in one-shot mode with one request, expects a clean end
+  // and returns the reply's payload.
+  std::string reply_to(const std::string& request);
 
   // Starts a fixture program ("lock_holder") under this test's target, with
   // the host's environment. The test owns it; it is killed when dropped.

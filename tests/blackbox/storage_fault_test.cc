@@ -47,12 +47,6 @@ class StorageFaultTest : public HostTest {
     if (mounted_) umount2(storage_dir().c_str(), MNT_DETACH);
     HostTest::TearDown();
   }
-  std::string reply_to(const std::string& request) {
-    const HostRun run = run_host(frame(request));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.errors, "");
-    return run.output.size() >= 4 ? run.output.substr(4) : run.output;
-  }
 
  private:
   bool mounted_ = false;

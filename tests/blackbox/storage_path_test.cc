@@ -13,13 +13,6 @@ namespace fs = std::filesystem;
 
 class StoragePathTest : public HostTest {
  protected:
-  std::string reply_to(const std::string& request) {
-    const HostRun run = run_host(frame(request));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.errors, "");
-    return run.output.size() >= 4 ? run.output.substr(4) : run.output;
-  }
-
   // setColors writes below `appdata`, getStatus reads it back.
   void round_trip_through(const fs::path& appdata) {
     SCOPED_TRACE(appdata.string());

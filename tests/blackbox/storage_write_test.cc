@@ -15,13 +15,6 @@ namespace {
 
 class StorageWriteTest : public HostTest {
  protected:
-  // Runs the host in one-shot mode with one request and returns its reply.
-  std::string reply_to(const std::string& request) {
-    const HostRun run = run_host(frame(request));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.errors, "");
-    return run.output.size() >= 4 ? run.output.substr(4) : run.output;
-  }
   bool storage_has(std::string_view name) const {
     return std::filesystem::exists(storage_sibling(name));
   }
