@@ -58,7 +58,8 @@ def storage_requests(target, python, rounds):
     python_at = (python, python.program("reference_host"))
     hosts = start_on(storage, [ours_at, floor_at, python_at])
     ours, floor, slow = interleaved(hosts, rounds, message)
-    peak = hosts[0].close()
+    peak = hosts[0].peak_memory_kib()
+    hosts[0].close()
     hosts[2].close()
     # A floor that skipped its writes would flatter nobody but itself.
     target.reset_storage(storage)

@@ -110,11 +110,20 @@ class Running:
         payload = self.reply()
         return payload, time.perf_counter() - start
 
+    def peak_memory_kib(self):
+        """The program's peak resident set so far, as the kernel keeps it for
+        the process. Not the rusage of the waited child: that also counts the
+        resident set of this script, whose memory a child started with
+        vfork shares until it runs its program."""
+        with open("/proc/%d/status" % self.child.pid) as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        raise RuntimeError("no VmHWM for process %d" % self.child.pid)
+
     def close(self):
         self.child.stdin.close()
         # A push nobody reads would keep the program blocked on a full pipe.
         threading.Thread(target=self.child.stdout.read, daemon=True).start()
-        _, _, usage = os.wait4(self.child.pid, 0)
-        self.child.returncode = 0
+        self.child.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
-        return usage.ru_maxrss
