@@ -34,12 +34,32 @@ bool FrameReader::fill(std::size_t wanted) {
     const std::size_t missing = wanted - buffered();
     const std::size_t request = read_ahead_ ? std::max(missing, kReadAheadChunk) : missing;
     const std::size_t old_size = buffer_.size();
-    buffer_.resize(old_size + request);
-    const std::size_t got = source_(std::span<char>(buffer_.data() + old_size, request));
-    buffer_.resize(old_size + got);
+    std::size_t got = 0;
+    buffer_.resize_and_overwrite(old_size + request, [&](char* bytes, std::size_t) {
+      got = source_(std::span<char>(bytes + old_size, request));
+      return old_size + got;
+    });
     if (got == 0) return false;
   }
   return true;
+}
+
+std::optional<std::string> FrameReader::take_payload(std::size_t length) {
+  std::string payload;
+  payload.reserve(length + kJsonReadingSpare);
+  const std::size_t from_buffer = std::min(length, buffered());
+  payload.append(buffer_, start_, from_buffer);
+  start_ += from_buffer;
+  while (payload.size() < length) {
+    const std::size_t have = payload.size();
+    std::size_t got = 0;
+    payload.resize_and_overwrite(length, [&](char* bytes, std::size_t size) {
+      got = source_(std::span<char>(bytes + have, size - have));
+      return have + got;
+    });
+    if (got == 0) return std::nullopt;
+  }
+  return payload;
 }
 
 std::optional<JsonDocument> FrameReader::next() {
@@ -47,9 +67,9 @@ std::optional<JsonDocument> FrameReader::next() {
   std::optional<JsonDocument> message;
   if (fill(kLengthSize)) {
     const std::uint32_t length = decode_length(buffer_.data() + start_);
-    if (length != 0 && length <= kMaxIncomingPayload && fill(kLengthSize + length)) {
-      message = parse_json(std::string_view(buffer_.data() + start_ + kLengthSize, length));
-      start_ += kLengthSize + length;
+    if (length != 0 && length <= kMaxIncomingPayload) {
+      start_ += kLengthSize;
+      if (auto payload = take_payload(length)) message = parse_json_in_place(std::move(*payload));
     }
   }
   if (!message) {

@@ -35,6 +35,10 @@ class FrameReader {
 
  private:
   bool fill(std::size_t wanted);
+  // The payload in a text of its own: what was read ahead, then the rest
+  // read from the source straight into place, so that a large message is
+  // neither copied nor cleared before it is read.
+  std::optional<std::string> take_payload(std::size_t length);
   std::size_t buffered() const { return buffer_.size() - start_; }
 
   ByteSource source_;

@@ -135,6 +135,9 @@ class JsonArena {
 
   std::string_view copy(std::string_view text);
   std::span<char> chars(std::size_t count);
+  // Takes `text` over without copying its bytes; they stay where they are
+  // for as long as the arena lives.
+  std::span<char> adopt(std::string text);
   std::span<JsonValue> values(std::size_t count);
   std::span<JsonMember> members(std::size_t count);
 
@@ -150,6 +153,7 @@ class JsonArena {
   void* allocate(std::size_t bytes, std::size_t alignment);
 
   std::vector<std::unique_ptr<std::byte[]>> chunks_;
+  std::vector<std::unique_ptr<std::string>> adopted_texts_;
   std::byte* free_ = nullptr;
   std::size_t free_bytes_ = 0;
   std::size_t next_chunk_bytes_ = 4096;
@@ -189,6 +193,13 @@ inline constexpr int kMaxJsonDepth = 127;
 // integers that fit 64 bits are unsigned, negative ones that fit are signed,
 // every other number is a double read with full precision.
 std::optional<JsonDocument> parse_json(std::string_view text);
+
+// The same, reading `text` in place: the document keeps it and decodes its
+// strings where they lie. Text with kJsonReadingSpare bytes of capacity
+// beyond its size is not moved.
+std::optional<JsonDocument> parse_json_in_place(std::string text);
+
+inline constexpr std::size_t kJsonReadingSpare = 16;
 
 // Appends the compact text of `value`: no whitespace outside strings.
 void append_compact_json(const JsonValue& value, std::string& out);

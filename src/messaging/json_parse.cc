@@ -23,11 +23,11 @@ namespace {
 // wrong, down to their sign, so they are converted here.
 // The whole text is checked for UTF-8 before, which lets the reader scan
 // strings with SSE2 instead of checking them character by character.
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag |
-                                 rapidjson::kParseNumbersAsStringsFlag |
-                                 rapidjson::kParseInsituFlag;
-
-constexpr std::size_t kScanBlockBytes = 16;
+// The reader descends recursively, which is safe because the builder
+// refuses a container nested deeper than kMaxJsonDepth before the reader
+// goes into it.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseInsituFlag;
 
 JsonValue integer_value(std::int64_t value) {
   return value >= 0 ? JsonValue::unsigned_integer(static_cast<std::uint64_t>(value))
@@ -65,7 +65,8 @@ std::optional<JsonValue> number_value(std::string_view text) {
 
 class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeBuilder> {
  public:
-  explicit TreeBuilder(JsonArena& arena) : arena_(arena) {}
+  TreeBuilder(JsonArena& arena, bool has_unicode_escape)
+      : arena_(arena), has_unicode_escape_(has_unicode_escape) {}
 
   bool Null() { return add(JsonValue()); }
   bool Bool(bool value) { return add(JsonValue::boolean(value)); }
@@ -75,14 +76,14 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
   }
 
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    const auto copied = checked(text, length);
-    return copied && add(JsonValue::string(*copied));
+    const auto checked = checked_string(text, length);
+    return checked && add(JsonValue::string(*checked));
   }
 
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    const auto copied = checked(text, length);
-    if (!copied) return false;
-    pending_.push_back({*copied, JsonValue()});
+    const auto checked = checked_string(text, length);
+    if (!checked) return false;
+    pending_.push_back({*checked, JsonValue()});
     return true;
   }
 
@@ -108,10 +109,13 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
  private:
   // Escapes are decoded by the reader, which lets a lone low surrogate
   // through as the three bytes ED B0..BF xx; every other escape it decodes
-  // is well-formed.
-  static std::optional<std::string_view> checked(const char* text, std::size_t length) {
+  // is well-formed, and the text around escapes was checked before.
+  std::optional<std::string_view> checked_string(const char* text, std::size_t length) const {
     const std::string_view view(text, length);
-    if (std::memchr(text, '\xED', length) != nullptr && !is_valid_utf8(view)) return std::nullopt;
+    if (has_unicode_escape_ && std::memchr(text, '\xED', length) != nullptr &&
+        !is_valid_utf8(view)) {
+      return std::nullopt;
+    }
     return view;
   }
 
@@ -139,6 +143,7 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
   }
 
   JsonArena& arena_;
+  const bool has_unicode_escape_;
   // Members and elements of the containers still open, innermost last.
   std::vector<JsonMember> pending_;
   std::vector<bool> open_is_object_;
@@ -147,23 +152,31 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
 
 }  // namespace
 
-std::optional<JsonDocument> parse_json(std::string_view text) {
+std::optional<JsonDocument> parse_json_in_place(std::string text) {
   // The reader would take a NUL byte for the end of the text.
   if (text.empty() || std::memchr(text.data(), '\0', text.size()) != nullptr) return std::nullopt;
   if (!is_valid_utf8(text)) return std::nullopt;
-  JsonArena arena;
+  const std::size_t text_bytes = text.size();
+  const bool has_unicode_escape = text.find("\\u") != std::string::npos;
   // With no NUL byte inside, the terminator marks exactly the end of the text.
   // The reader's SSE2 scans load whole aligned 16-byte blocks, so the one
   // that holds the terminator may reach up to 15 bytes beyond it: those
-  // bytes are allocated too.
-  const std::span<char> own_text = arena.chars(text.size() + kScanBlockBytes);
-  std::memcpy(own_text.data(), text.data(), text.size());
-  std::memset(own_text.data() + text.size(), '\0', kScanBlockBytes);
-  TreeBuilder builder(arena);
+  // bytes belong to the text too.
+  text.append(kJsonReadingSpare, '\0');
+  JsonArena arena;
+  const std::span<char> own_text = arena.adopt(std::move(text));
+  TreeBuilder builder(arena, has_unicode_escape);
   rapidjson::InsituStringStream stream(own_text.data());
   rapidjson::Reader reader;
   if (reader.Parse<kParseFlags>(stream, builder).IsError()) return std::nullopt;
-  return JsonDocument(std::move(arena), builder.root(), text.size());
+  return JsonDocument(std::move(arena), builder.root(), text_bytes);
+}
+
+std::optional<JsonDocument> parse_json(std::string_view text) {
+  std::string copy;
+  copy.reserve(text.size() + kJsonReadingSpare);
+  copy.append(text);
+  return parse_json_in_place(std::move(copy));
 }
 
 }  // namespace tolvanik

@@ -69,6 +69,13 @@ std::string_view JsonArena::copy(std::string_view text) {
   return {chars, text.size()};
 }
 
+std::span<char> JsonArena::adopt(std::string text) {
+  // The string is held through a pointer: moving a short string moves its
+  // bytes, and the spans handed out must stay valid.
+  adopted_texts_.push_back(std::make_unique<std::string>(std::move(text)));
+  return *adopted_texts_.back();
+}
+
 std::span<char> JsonArena::chars(std::size_t count) {
   return {static_cast<char*>(allocate(count, 1)), count};
 }

@@ -46,8 +46,11 @@ std::expected<void, std::string> lock_whole_file(const FileHandle& file);
 void unlock_whole_file(const FileHandle& file);
 
 // Reads the whole file, opened for reading only and shared for reading,
-// writing and deletion. A missing file is a failure.
-std::expected<std::string, std::string> read_whole_file(const std::string& path);
+// writing and deletion. A missing file is a failure. The string has room
+// for `spare_capacity` bytes more, so that a caller can add to the text
+// without moving it.
+std::expected<std::string, std::string> read_whole_file(const std::string& path,
+                                                        std::size_t spare_capacity = 0);
 
 // True when the file's metadata can be read.
 bool file_exists(const std::string& path);

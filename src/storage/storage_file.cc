@@ -19,13 +19,13 @@ struct ObjectFile {
 // "{}" and an empty file hold nothing worth keeping; anything else that is
 // not an object with members is content the host does not understand.
 ObjectFile read_object_file(const std::string& path) {
-  const auto text = platform::read_whole_file(path);
+  auto text = platform::read_whole_file(path, kJsonReadingSpare);
   if (!text) {
     return {std::nullopt, platform::file_exists(path) ? ObjectFileState::kReadFailed
                                                       : ObjectFileState::kAbsentOrEmpty};
   }
   if (text->empty()) return {};
-  auto value = parse_json(*text);
+  auto value = parse_json_in_place(std::move(*text));
   if (!value || !value->root().is_object()) return {std::nullopt, ObjectFileState::kOtherContent};
   if (value->root().members().empty()) return {};
   return {std::move(value), ObjectFileState::kObject};

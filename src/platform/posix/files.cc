@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -88,23 +89,31 @@ std::expected<void, std::string> lock_whole_file(const FileHandle& file) {
 
 void unlock_whole_file(const FileHandle& file) { set_whole_file_lock(file, F_UNLCK, F_OFD_SETLK); }
 
-std::expected<std::string, std::string> read_whole_file(const std::string& path) {
+std::expected<std::string, std::string> read_whole_file(const std::string& path,
+                                                        std::size_t spare_capacity) {
   auto file = open_file(path, O_RDONLY);
   if (!file) return std::unexpected(std::move(file.error()));
   struct stat info {};
   if (fstat(fd_of(*file), &info) != 0) return std::unexpected(last_error_text());
+  // One byte beyond the size lets the first read take the whole file and
+  // the second find its end; a file that grows meanwhile is read on.
   std::string content;
-  content.reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[64 * 1024];
+  content.reserve(static_cast<std::size_t>(info.st_size) + 1 + spare_capacity);
   if (fault_injected()) return std::unexpected(last_error_text());
   while (true) {
-    const ssize_t got = read(fd_of(*file), chunk, sizeof chunk);
-    if (got == 0) return content;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(last_error_text());
+    if (content.capacity() - content.size() <= spare_capacity) {
+      content.reserve(2 * content.capacity());
     }
-    content.append(chunk, static_cast<std::size_t>(got));
+    const std::size_t filled = content.size();
+    ssize_t got = 0;
+    // Read straight into the string, without clearing the room first.
+    content.resize_and_overwrite(
+        content.capacity() - spare_capacity, [&](char* bytes, std::size_t size) {
+          got = read(fd_of(*file), bytes + filled, size - filled);
+          return filled + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+        });
+    if (got == 0) return content;
+    if (got < 0 && errno != EINTR) return std::unexpected(last_error_text());
   }
 }
 
@@ -114,10 +123,26 @@ bool file_exists(const std::string& path) {
 }
 
 std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to) {
-  if (fault_injected()) return std::unexpected(last_error_text());
-  const auto content = read_whole_file(from);
-  if (!content) return std::unexpected(content.error());
-  return write_durable_file(to, *content);
+  auto source = open_file(from, O_RDONLY);
+  if (!source) return std::unexpected(std::move(source.error()));
+  auto copy = open_file(to, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!copy) return std::unexpected(std::move(copy.error()));
+  // Piece by piece: the copy needs no memory the size of the file.
+  char chunk[64 * 1024];
+  while (true) {
+    const ssize_t got = fault_injected() ? -1 : read(fd_of(*source), chunk, sizeof chunk);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(last_error_text());
+    }
+    if (!write_all(fd_of(*copy), std::string_view(chunk, static_cast<std::size_t>(got)))) {
+      return std::unexpected(last_error_text());
+    }
+  }
+  if (fault_injected() || fsync(fd_of(*copy)) != 0) return std::unexpected(last_error_text());
+  if (close(static_cast<int>(copy->release())) != 0) return std::unexpected(last_error_text());
+  return {};
 }
 
 std::expected<void, std::string> write_durable_file(const std::string& path,

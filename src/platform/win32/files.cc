@@ -100,27 +100,33 @@ void unlock_whole_file(const FileHandle& file) {
   UnlockFile(handle_of(file), 0, 0, MAXDWORD, MAXDWORD);
 }
 
-std::expected<std::string, std::string> read_whole_file(const std::string& path) {
+std::expected<std::string, std::string> read_whole_file(const std::string& path,
+                                                        std::size_t spare_capacity) {
   auto file = open_file(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) return std::unexpected(std::move(file.error()));
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle_of(*file), &size)) return std::unexpected(last_error_text());
   // One byte beyond the size lets the first read take the whole file and
   // the second find its end; a file that grows meanwhile is read on.
-  std::string content(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
-  std::size_t filled = 0;
+  std::string content;
+  content.reserve(static_cast<std::size_t>(size.QuadPart) + 1 + spare_capacity);
   while (true) {
-    if (filled == content.size()) content.resize(content.size() * 2);
-    DWORD got = 0;
-    const DWORD wanted = static_cast<DWORD>(std::min(content.size() - filled, kMaxTransfer));
-    if (!ReadFile(handle_of(*file), content.data() + filled, wanted, &got, nullptr)) {
-      return std::unexpected(last_error_text());
+    if (content.capacity() - content.size() <= spare_capacity) {
+      content.reserve(2 * content.capacity());
     }
-    if (got == 0) break;
-    filled += got;
+    const std::size_t filled = content.size();
+    DWORD got = 0;
+    bool read = false;
+    // Read straight into the string, without clearing the room first.
+    content.resize_and_overwrite(
+        content.capacity() - spare_capacity, [&](char* bytes, std::size_t room) {
+          const auto wanted = static_cast<DWORD>(std::min(room - filled, kMaxTransfer));
+          read = ReadFile(handle_of(*file), bytes + filled, wanted, &got, nullptr) != 0;
+          return filled + (read ? got : 0);
+        });
+    if (!read) return std::unexpected(last_error_text());
+    if (got == 0) return content;
   }
-  content.resize(filled);
-  return content;
 }
 
 bool file_exists(const std::string& path) {
