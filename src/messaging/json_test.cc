@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -145,6 +146,62 @@ TEST(JsonArena, BuildsObjectsInNameOrderAndSurvivesAMove) {
             R"({"Z":-2,"name":"Zeta","type":true,"é":1})");
   EXPECT_EQ(document.root().elements()[1].as_string().size(), 100000u);
   EXPECT_EQ(to_compact_json(document.root().elements()[5001]), R"("4999")");
+}
+
+// One byte at a time, the plain way.
+std::string reference_string_text(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+TEST(JsonWriter, EscapesExactlyTheBytesThatNeedItWhereverTheyStand) {
+  // Every byte that needs escaping and its neighbours in value, at every
+  // position of strings shorter, as long as and longer than whole words.
+  const std::string bytes = std::string("\"\\\b\f\n\r\t\x01\x1f !#[]\x7f\x80\xff") + '\0';
+  for (const std::size_t length : {1, 7, 8, 9, 16, 17, 23}) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const char c : bytes) {
+        std::string text(length, 'a');
+        text[at] = c;
+        text[length - 1 - at] = c;
+        EXPECT_EQ(to_compact_json(JsonValue::string(text)), reference_string_text(text))
+            << "length " << length << ", byte " << static_cast<int>(c) << " at " << at;
+      }
+    }
+  }
 }
 
 std::string double_text(double value) {

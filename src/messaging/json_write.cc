@@ -15,13 +15,45 @@ constexpr std::array<bool, 256> kNeedsEscape = [] {
   return table;
 }();
 
-// Writes text through a raw cursor into `out`, which is kept sized to what
-// it can hold and cut back to what was written at the end: a document of
+// True when one of the eight bytes in `word` must be escaped: a control
+// character, '"' or '\\'. Most strings have no such byte at all, and a
+// test of eight bytes at once lets them be copied without looking at each.
+bool word_needs_escape(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  const auto has_byte_below = [](std::uint64_t v, std::uint64_t limit) {
+    return (v - kOnes * limit) & ~v & kHighBits;
+  };
+  return (has_byte_below(word, 0x20) | has_byte_below(word ^ (kOnes * '"'), 1) |
+          has_byte_below(word ^ (kOnes * '\\'), 1)) != 0;
+}
+
+// The position of the first byte at or after `from` that must be escaped,
+// or the size of `text` when there is none.
+std::size_t next_escape(std::string_view text, std::size_t from) {
+  std::size_t at = from;
+  for (std::uint64_t word = 0; at + sizeof word <= text.size(); at += sizeof word) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (word_needs_escape(word)) break;
+  }
+  for (; at < text.size(); ++at) {
+    if (kNeedsEscape[static_cast<unsigned char>(text[at])]) return at;
+  }
+  return text.size();
+}
+
+// Room the writer adds to `out` at a time. It is cleared as it is added, so
+// it is kept small: capacity reserved by the caller is only touched when
+// text is written there.
+constexpr std::size_t kGrowthBytes = 64 * 1024;
+
+// Writes text through a raw cursor into `out`, which is kept a little ahead
+// of what was written and cut back to it at the end: a document of
 // millions of small pieces pays no per-piece bookkeeping of std::string.
 class TextWriter {
  public:
   explicit TextWriter(std::string& out) : out_(out), start_(out.size()) {
-    out_.resize(std::max(out_.capacity(), start_ + 256));
+    out_.resize(start_ + kGrowthBytes);
     cursor_ = out_.data() + start_;
   }
   TextWriter(const TextWriter&) = delete;
@@ -34,7 +66,7 @@ class TextWriter {
   void ensure(std::size_t bytes) {
     const auto used = static_cast<std::size_t>(cursor_ - out_.data());
     if (out_.size() - used >= bytes) return;
-    out_.resize(std::max(out_.size() * 2, used + bytes));
+    out_.resize(used + std::max(bytes, kGrowthBytes));
     cursor_ = out_.data() + used;
   }
   void put(std::string_view text) {
@@ -77,9 +109,8 @@ void TextWriter::string(std::string_view text) {
   ensure(text.size() + 2);
   *cursor_++ = '"';
   std::size_t run_start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = next_escape(text, 0); i < text.size(); i = next_escape(text, run_start)) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (!kNeedsEscape[byte]) continue;
     copy(text.data() + run_start, i - run_start);
     run_start = i + 1;
     // Room for this escape and the rest of the text unescaped.
