@@ -7,6 +7,7 @@
 #include "messaging/dispatch.h"
 #include "messaging/event_loop.h"
 #include "messaging/framing.h"
+#include "platform/memory.h"
 #include "platform/std_streams.h"
 #include "probes/presence.h"
 #include "storage/location.h"
@@ -27,6 +28,7 @@ int main() {
   tolvanik::platform::prepare_process();
   const std::string storage_path = tolvanik::storage_path_from_environment();
   if (tolvanik::is_desktop_app_running()) {
+    tolvanik::platform::keep_freed_memory();
     tolvanik::run_event_loop(storage_path);
   } else {
     run_one_shot(storage_path);

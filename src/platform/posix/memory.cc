@@ -1,0 +1,21 @@
+#include "platform/memory.h"
+
+#include <malloc.h>
+
+namespace tolvanik::platform {
+namespace {
+
+// The largest block the C library lets its heap hand out instead of
+// mapping fresh pages for it; every document the host reads fits.
+constexpr int kLargestHeapBlock = 32 * 1024 * 1024;
+constexpr int kNeverTrim = 1 << 30;
+
+}  // namespace
+
+void keep_freed_memory() {
+  // Fixed values also stop the library from moving the thresholds itself.
+  mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
+  mallopt(M_TRIM_THRESHOLD, kNeverTrim);
+}
+
+}  // namespace tolvanik::platform
