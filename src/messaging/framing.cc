@@ -44,12 +44,16 @@ bool FrameReader::fill(std::size_t wanted) {
   return true;
 }
 
-std::optional<std::string> FrameReader::take_payload(std::size_t length) {
+std::optional<JsonDocument> FrameReader::read_payload(std::size_t length) {
+  if (buffered() >= length) {
+    const std::string_view payload(buffer_.data() + start_, length);
+    start_ += length;
+    return parse_json(payload);
+  }
   std::string payload;
   payload.reserve(length + kJsonReadingSpare);
-  const std::size_t from_buffer = std::min(length, buffered());
-  payload.append(buffer_, start_, from_buffer);
-  start_ += from_buffer;
+  payload.append(buffer_, start_);
+  start_ = buffer_.size();
   while (payload.size() < length) {
     const std::size_t have = payload.size();
     std::size_t got = 0;
@@ -59,7 +63,7 @@ std::optional<std::string> FrameReader::take_payload(std::size_t length) {
     });
     if (got == 0) return std::nullopt;
   }
-  return payload;
+  return parse_json_in_place(std::move(payload));
 }
 
 std::optional<JsonDocument> FrameReader::next() {
@@ -69,7 +73,7 @@ std::optional<JsonDocument> FrameReader::next() {
     const std::uint32_t length = decode_length(buffer_.data() + start_);
     if (length != 0 && length <= kMaxIncomingPayload) {
       start_ += kLengthSize;
-      if (auto payload = take_payload(length)) message = parse_json_in_place(std::move(*payload));
+      message = read_payload(length);
     }
   }
   if (!message) {

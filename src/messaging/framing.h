@@ -35,10 +35,10 @@ class FrameReader {
 
  private:
   bool fill(std::size_t wanted);
-  // The payload in a text of its own: what was read ahead, then the rest
-  // read from the source straight into place, so that a large message is
-  // neither copied nor cleared before it is read.
-  std::optional<std::string> take_payload(std::size_t length);
+  // A payload read ahead already is parsed from the buffer. One still to
+  // come is read straight into a text of its own, which its document takes
+  // over: a large message is neither copied nor cleared before it is read.
+  std::optional<JsonDocument> read_payload(std::size_t length);
   std::size_t buffered() const { return buffer_.size() - start_; }
 
   ByteSource source_;

@@ -150,33 +150,42 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
   JsonValue root_;
 };
 
-}  // namespace
-
-std::optional<JsonDocument> parse_json_in_place(std::string text) {
+// `text` holds `size` bytes in `arena`, followed by kJsonReadingSpare bytes
+// of room.
+std::optional<JsonDocument> parse_held_text(JsonArena arena, char* text, std::size_t size) {
+  const std::string_view view(text, size);
   // The reader would take a NUL byte for the end of the text.
-  if (text.empty() || std::memchr(text.data(), '\0', text.size()) != nullptr) return std::nullopt;
-  if (!is_valid_utf8(text)) return std::nullopt;
-  const std::size_t text_bytes = text.size();
-  const bool has_unicode_escape = text.find("\\u") != std::string::npos;
+  if (view.empty() || view.find('\0') != std::string_view::npos) return std::nullopt;
+  if (!is_valid_utf8(view)) return std::nullopt;
+  const bool has_unicode_escape = view.find("\\u") != std::string_view::npos;
   // With no NUL byte inside, the terminator marks exactly the end of the text.
   // The reader's SSE2 scans load whole aligned 16-byte blocks, so the one
   // that holds the terminator may reach up to 15 bytes beyond it: those
   // bytes belong to the text too.
-  text.append(kJsonReadingSpare, '\0');
-  JsonArena arena;
-  const std::span<char> own_text = arena.adopt(std::move(text));
+  std::memset(text + size, '\0', kJsonReadingSpare);
   TreeBuilder builder(arena, has_unicode_escape);
-  rapidjson::InsituStringStream stream(own_text.data());
+  rapidjson::InsituStringStream stream(text);
   rapidjson::Reader reader;
   if (reader.Parse<kParseFlags>(stream, builder).IsError()) return std::nullopt;
-  return JsonDocument(std::move(arena), builder.root(), text_bytes);
+  return JsonDocument(std::move(arena), builder.root(), size);
+}
+
+}  // namespace
+
+std::optional<JsonDocument> parse_json_in_place(std::string text) {
+  const std::size_t size = text.size();
+  text.resize(size + kJsonReadingSpare);
+  JsonArena arena;
+  char* const held = arena.adopt(std::move(text)).data();
+  return parse_held_text(std::move(arena), held, size);
 }
 
 std::optional<JsonDocument> parse_json(std::string_view text) {
-  std::string copy;
-  copy.reserve(text.size() + kJsonReadingSpare);
-  copy.append(text);
-  return parse_json_in_place(std::move(copy));
+  if (text.empty()) return std::nullopt;
+  JsonArena arena;
+  char* const held = arena.chars(text.size() + kJsonReadingSpare).data();
+  std::memcpy(held, text.data(), text.size());
+  return parse_held_text(std::move(arena), held, text.size());
 }
 
 }  // namespace tolvanik

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -42,10 +43,12 @@ std::size_t next_escape(std::string_view text, std::size_t from) {
   return text.size();
 }
 
-// Room the writer adds to `out` at a time. It is cleared as it is added, so
-// it is kept small: capacity reserved by the caller is only touched when
-// text is written there.
-constexpr std::size_t kGrowthBytes = 64 * 1024;
+// Room the writer adds to `out` at a time: as much as it has written so
+// far, within these bounds. Room is cleared as it is added, so it is kept
+// near what is written: a short reply clears little, and capacity reserved
+// for a long text is only touched as text is written there.
+constexpr std::size_t kLeastGrowthBytes = 256;
+constexpr std::size_t kMostGrowthBytes = 64 * 1024;
 
 // Writes text through a raw cursor into `out`, which is kept a little ahead
 // of what was written and cut back to it at the end: a document of
@@ -53,7 +56,7 @@ constexpr std::size_t kGrowthBytes = 64 * 1024;
 class TextWriter {
  public:
   explicit TextWriter(std::string& out) : out_(out), start_(out.size()) {
-    out_.resize(start_ + kGrowthBytes);
+    out_.resize(start_ + kLeastGrowthBytes);
     cursor_ = out_.data() + start_;
   }
   TextWriter(const TextWriter&) = delete;
@@ -66,7 +69,8 @@ class TextWriter {
   void ensure(std::size_t bytes) {
     const auto used = static_cast<std::size_t>(cursor_ - out_.data());
     if (out_.size() - used >= bytes) return;
-    out_.resize(used + std::max(bytes, kGrowthBytes));
+    const std::size_t growth = std::clamp(used - start_, kLeastGrowthBytes, kMostGrowthBytes);
+    out_.resize(used + std::max(bytes, growth));
     cursor_ = out_.data() + used;
   }
   void put(std::string_view text) {
