@@ -136,7 +136,8 @@ std::expected<void, std::string> copy_file_durably(const std::string& from, cons
       if (errno == EINTR) continue;
       return std::unexpected(last_error_text());
     }
-    if (!write_all(fd_of(*copy), std::string_view(chunk, static_cast<std::size_t>(got)))) {
+    if (fault_injected() ||
+        !write_all(fd_of(*copy), std::string_view(chunk, static_cast<std::size_t>(got)))) {
       return std::unexpected(last_error_text());
     }
   }
