@@ -16,6 +16,7 @@ scripts/test counts the results like every other suite's.
 import argparse
 import base64
 import fcntl
+import functools
 import hashlib
 import json
 import os
@@ -598,12 +599,18 @@ def native_target(build, root, environment):
                   appdata / "io.tolvanik.desktop", 10000)
 
 
-def wine_target(build, root, environment):
-    """The .exe behind a wrapper script, since a manifest names one program."""
+@functools.cache
+def wine_appdata():
+    """Wine's own APPDATA, asked once: two Wine starts take seconds."""
     windows_path = subprocess.run(["wine", "cmd", "/c", "echo %APPDATA%"], capture_output=True,
                                   text=True, check=True).stdout.strip()
-    appdata = Path(subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True,
-                                  check=True).stdout.strip())
+    return Path(subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True,
+                               check=True).stdout.strip())
+
+
+def wine_target(build, root, environment):
+    """The .exe behind a wrapper script, since a manifest names one program."""
+    appdata = wine_appdata()
     wrapper = root / "tolvanik_host.exe.sh"
     wrapper.write_text('#!/bin/sh\nexec wine "$(dirname "$0")/tolvanik_host.exe" "$@"\n')
     wrapper.chmod(0o755)
