@@ -332,6 +332,7 @@ TEST_P(RegisterTest, VersionAndHelp) {
   const auto help = register_tool({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("tolvanik_register install --origin"), std::string::npos);
+  EXPECT_NE(help.output.find("tolvanik_register install --extension-id"), std::string::npos);
 }
 
 }  // namespace

@@ -227,9 +227,10 @@ std::string usage_text() {
   return R"(Registers tolvanik_host with Chromium-family browsers and Firefox.
 
 Usage:
-  tolvanik_register install --origin chrome-extension://<id>/ [--origin ...]
-                            [--extension-id ID ...] [--name NAME] [--browser LIST]
-                            [--all-users] [--profile DIR] [--host PATH]
+  tolvanik_register install --origin chrome-extension://<id>/ [--origin ...] [--name NAME]
+                            [--browser LIST] [--all-users] [--profile DIR] [--host PATH]
+  tolvanik_register install --extension-id ID [--extension-id ...] [--origin ...]
+                            [--name NAME] [--browser LIST] [--all-users] [--host PATH]
   tolvanik_register uninstall [--name NAME] [--browser LIST] [--all-users] [--profile DIR]
   tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR]
   tolvanik_register --version | --help
@@ -239,7 +240,7 @@ Usage:
                   {GUID}); install registers Firefox only when given one
   --name          the host name the extension connects to (default io.tolvanik.host)
   --browser       comma-separated: chrome, edge, chromium, brave, vivaldi, firefox
-                  (default: all; for install, all the given ids serve)
+                  (default: all; for install, every browser it was given an id for)
   --all-users     register for every user of the machine instead of the current one
   --profile       only for a Chromium-family browser started with --user-data-dir=DIR
   --host          the tolvanik_host to register (default: the one beside this tool)
