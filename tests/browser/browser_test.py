@@ -256,12 +256,14 @@ class Firefox:
         "browser_specific_settings"]["gecko"]["id"]
     too_large_error = (r"Native application tried to send a message of \d+ bytes, "
                        r"which exceeds the limit of 1048576 bytes\.")
+    # The first four let an unsigned extension in the profile load at start;
+    # the rest keep the browser from work of its own during the run.
     preferences = {
         "xpinstall.signatures.required": False,
         "extensions.autoDisableScopes": 0,
         "extensions.enabledScopes": 15,
         "extensions.startupScanScopes": 15,
-        "extensions.background.idle.enabled": False,
+        "extensions.background.idle.enabled": False,  # the driver's port must stay open
         "extensions.update.enabled": False,
         "app.update.enabled": False,
         "browser.shell.checkDefaultBrowser": False,
