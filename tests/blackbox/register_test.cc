@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
 const std::string kOtherOrigin = "chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/";
 const std::string kName = "io.tolvanik.registertest";
+const std::string kAddonId = "tester@tolvanik.example";
 
 class RegisterTest : public HostTest {
  protected:
@@ -62,6 +63,16 @@ class RegisterTest : public HostTest {
   }
   static std::string edge_key() {
     return "Software\\Microsoft\\Edge\\NativeMessagingHosts\\" + kName;
+  }
+
+  static std::string firefox_key() { return "Software\\Mozilla\\NativeMessagingHosts\\" + kName; }
+
+  fs::path firefox_manifest() const {
+    return under_wine() ? work_dir() / (kName + ".firefox.json")
+                        : home_ / ".mozilla" / "native-messaging-hosts" / (kName + ".json");
+  }
+  fs::path chrome_manifest() const {
+    return under_wine() ? work_dir() / (kName + ".json") : user_manifest("google-chrome");
   }
 
   fs::path user_manifest(const std::string& folder) const {
@@ -146,6 +157,59 @@ TEST_P(RegisterTest, InstallWritesTheManifestAndUninstallRemovesExactlyThat) {
   }
 }
 
+TEST_P(RegisterTest, FirefoxGetsAManifestOfItsOwnAndCheckStartsTheHostAsFirefoxDoes) {
+  const auto installed =
+      register_tool({"install", "--name", kName, "--origin", kOrigin, "--extension-id", kAddonId});
+  ASSERT_EQ(installed.status, 0) << installed.errors;
+  if (under_wine()) {
+    EXPECT_EQ(registry_default(firefox_key()), target_path(firefox_manifest()));
+    EXPECT_EQ(registry_default(chrome_key()), target_path(chrome_manifest()));
+  }
+  JsonArena arena;
+  const JsonValue ids[] = {JsonValue::string(kAddonId)};
+  EXPECT_EQ(
+      read_json(firefox_manifest()),
+      to_compact_json(arena.object({{"name", JsonValue::string(kName)},
+                                    {"description", JsonValue::string("Tolvanik desktop bridge")},
+                                    {"path", JsonValue::string(host_path())},
+                                    {"type", JsonValue::string("stdio")},
+                                    {"allowed_extensions", JsonValue::array(ids)}})));
+  EXPECT_EQ(read_json(chrome_manifest(), "allowed_origins"), "[\"" + kOrigin + "\"]");
+
+  // Firefox runs the host from its own working directory with the
+  // manifest's path and the add-on id as arguments.
+  const auto checked = register_tool({"check", "--name", kName, "--browser", "firefox,chrome"});
+  EXPECT_EQ(checked.status, 0) << checked.output << checked.errors;
+  for (const std::string& line : std::vector<std::string>{
+           "firefox: manifest valid; host " + host_path(),
+           "firefox: ping answered " + pong_payload(),
+           "verdict: OK: the host answers for firefox, chrome",
+       }) {
+    EXPECT_NE(checked.output.find(line), std::string::npos) << line << "\n" << checked.output;
+  }
+
+  ASSERT_EQ(register_tool({"uninstall", "--name", kName, "--browser", "firefox"}).status, 0);
+  EXPECT_FALSE(fs::exists(firefox_manifest()));
+  EXPECT_TRUE(fs::exists(chrome_manifest()));
+  if (under_wine()) {
+    EXPECT_EQ(registry_default(firefox_key()), std::nullopt);
+    EXPECT_TRUE(registry_default(chrome_key()));
+  }
+
+  // A manifest listing origins is one Firefox refuses.
+  const auto text = [&] {
+    std::ifstream file(chrome_manifest(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }();
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--extension-id", kAddonId}).status, 0);
+  std::ofstream(firefox_manifest(), std::ios::binary) << text;
+  const auto refused = register_tool({"check", "--name", kName, "--browser", "firefox"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find("firefox: the manifest is invalid: it has \"allowed_origins\""),
+            std::string::npos)
+      << refused.output;
+}
+
 TEST_P(RegisterTest, UninstallingOneBrowserKeepsWhatTheOthersStillUse) {
   ASSERT_EQ(
       register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "edge,chrome"})
@@ -193,6 +257,11 @@ TEST_P(RegisterTest, EveryRefusalNamesWhatToFixAndWritesNothing) {
   expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "x"}),
                  "unknown browser");
   expect_refused(register_tool({"frobnicate"}), "unknown command");
+  expect_refused(register_tool({"install", "--name", kName, "--extension-id", "tester"}),
+                 "invalid --extension-id");
+  expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser",
+                                "chrome,firefox"}),
+                 "--browser firefox needs --extension-id");
   // A file where the profile's folder would go.
   std::ofstream(work_dir() / "blocked") << "";
   expect_refused(register_tool({"install", "--name", kName, "--origin", kOrigin, "--profile",
@@ -201,6 +270,7 @@ TEST_P(RegisterTest, EveryRefusalNamesWhatToFixAndWritesNothing) {
   EXPECT_EQ(written_files(), std::vector<fs::path>{});
   if (under_wine()) {
     EXPECT_EQ(registry_default(chrome_key()), std::nullopt);
+    EXPECT_EQ(registry_default(firefox_key()), std::nullopt);
   }
 }
 
@@ -262,6 +332,7 @@ TEST_P(RegisterTest, VersionAndHelp) {
   const auto help = register_tool({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("tolvanik_register install --origin"), std::string::npos);
+  EXPECT_NE(help.output.find("tolvanik_register install --extension-id"), std::string::npos);
 }
 
 }  // namespace

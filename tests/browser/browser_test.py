@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Drives the host through a real browser: Debian's chromium, headless, with a
-test extension of our own that the DevTools protocol steers.
+"""Drives the host through real browsers: Debian's chromium and firefox-esr,
+headless, each with the same test extension code and the same checks; only
+how a browser is started, how the host is registered for it and how results
+come back differ.
 
-Usage: browser_test.py --build DIR [--wine-build DIR]
+Usage: browser_test.py --build DIR [--wine-build DIR] [--browser chromium|firefox]...
   --build       the native build: tolvanik_register, tolvanik_host, fixtures/
   --wine-build  also run every check against DIR/tolvanik_host.exe under Wine
+  --browser     the browsers to run (default both)
 
 Prints one line per check and closes with GoogleTest's summary lines, so that
 scripts/test counts the results like every other suite's.
@@ -13,21 +16,29 @@ scripts/test counts the results like every other suite's.
 import argparse
 import base64
 import fcntl
+import functools
 import hashlib
 import json
 import os
+import re
 import select
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 EXTENSION_DIR = HERE / "extension"
+FIREFOX_DIR = HERE / "firefox"
 CHROMIUM = Path("/usr/lib/chromium/chromium")
+FIREFOX = Path("/usr/lib/firefox-esr/firefox-esr")
+DRIVER_HOST = "io.tolvanik.test_driver"
 ONE_SHOT_HOST = "io.tolvanik.test"
 RUNNING_HOST = "io.tolvanik.test_running"
 ONE_MIB = 1024 * 1024
@@ -120,11 +131,34 @@ class DevTools:
         return json.loads(text)
 
 
-class Browser:
+def stop_group(process):
+    """Ends the browser and everything it started: hosts outlive it."""
+    if process is None:
+        return
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    process.wait()
+
+
+class Chromium:
+    name = "chromium"
+    # What sendNativeMessage reports for a reply above the size limit.
+    too_large_error = re.escape("Error when communicating with the native messaging host.")
+
     def __init__(self, root, environment):
         self.root = root
         self.environment = environment
         self.process = None
+
+    def register(self, tool, name, host):
+        """The manifest goes into the profile, the one folder this browser
+        reads when started with --user-data-dir."""
+        subprocess.run([str(tool), "install", "--profile", str(self.root / "profile"), "--name",
+                        name, "--host", str(host), "--origin",
+                        "chrome-extension://%s/" % extension_id()],
+                       check=True, stdout=subprocess.DEVNULL)
 
     def start(self):
         # The browser reads commands on fd 3 and writes replies on fd 4.
@@ -196,7 +230,9 @@ class Browser:
             time.sleep(0.02)
         return False
 
-    def evaluate(self, expression, timeout=60.0):
+    def call(self, function, *arguments, timeout=60.0):
+        """Runs one of the extension's entry points; its result."""
+        expression = "%s(%s)" % (function, ", ".join(js(argument) for argument in arguments))
         result = self.devtools.call(
             "Runtime.evaluate",
             {"expression": expression, "awaitPromise": True, "returnByValue": True},
@@ -208,14 +244,115 @@ class Browser:
         return result["result"].get("value")
 
     def stop(self):
-        # Hosts the browser started outlive it: end the whole group.
-        if self.process is None:
-            return
+        stop_group(self.process)
+
+
+class Firefox:
+    """Firefox loads the extension packed into the profile; the test reaches
+    it through a native host of its own (firefox/driver_host.py)."""
+
+    name = "firefox"
+    extension_id = json.loads((FIREFOX_DIR / "manifest.json").read_text())[
+        "browser_specific_settings"]["gecko"]["id"]
+    too_large_error = (r"Native application tried to send a message of \d+ bytes, "
+                       r"which exceeds the limit of 1048576 bytes\.")
+    # The first four let an unsigned extension in the profile load at start;
+    # the rest keep the browser from work of its own during the run.
+    preferences = {
+        "xpinstall.signatures.required": False,
+        "extensions.autoDisableScopes": 0,
+        "extensions.enabledScopes": 15,
+        "extensions.startupScanScopes": 15,
+        "extensions.background.idle.enabled": False,  # the driver's port must stay open
+        "extensions.update.enabled": False,
+        "app.update.enabled": False,
+        "browser.shell.checkDefaultBrowser": False,
+        "datareporting.policy.dataSubmissionEnabled": False,
+        "toolkit.telemetry.enabled": False,
+    }
+
+    def __init__(self, root, environment):
+        self.root = root
+        self.environment = environment
+        self.process = None
+        self.connection = None
+        self.buffer = b""
+        self.next_id = 1
+
+    def register(self, tool, name, host):
+        subprocess.run([str(tool), "install", "--browser", "firefox", "--name", name,
+                        "--host", str(host), "--extension-id", self.extension_id],
+                       env=self.environment, check=True, stdout=subprocess.DEVNULL)
+
+    def start(self):
+        profile = self.root / "profile"
+        (profile / "extensions").mkdir(parents=True)
+        (profile / "user.js").write_text("".join(
+            "user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(value))
+            for key, value in self.preferences.items()))
+        with zipfile.ZipFile(profile / "extensions" / (self.extension_id + ".xpi"), "w") as xpi:
+            xpi.write(FIREFOX_DIR / "manifest.json", "manifest.json")
+            xpi.write(EXTENSION_DIR / "worker.js", "worker.js")
+            xpi.write(FIREFOX_DIR / "driver.js", "driver.js")
+        manifests = Path(self.environment["HOME"]) / ".mozilla" / "native-messaging-hosts"
+        manifests.mkdir(parents=True, exist_ok=True)
+        (manifests / (DRIVER_HOST + ".json")).write_text(json.dumps({
+            "name": DRIVER_HOST, "description": "test driver", "type": "stdio",
+            "path": str(FIREFOX_DIR / "driver_host.py"),
+            "allowed_extensions": [self.extension_id]}))
+
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(str(self.root / "driver.socket"))
+        listener.listen(1)
+        listener.settimeout(60)
+        environment = dict(self.environment)
+        environment["TOLVANIK_TEST_DRIVER_SOCKET"] = str(self.root / "driver.socket")
+        self.process = subprocess.Popen(
+            [str(FIREFOX), "--headless", "--no-remote", "--profile", str(profile), "about:blank"],
+            env=environment,
+            stdin=subprocess.DEVNULL,
+            stdout=open(self.root / "browser.log", "wb"),
+            stderr=subprocess.STDOUT,
+            start_new_session=True,
+        )
         try:
-            os.killpg(self.process.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        self.process.wait()
+            self.connection, _ = listener.accept()
+        except socket.timeout:
+            raise RuntimeError("the test extension did not connect to its driver") from None
+        finally:
+            listener.close()
+
+    def call(self, function, *arguments, timeout=60.0):
+        """Runs one of the extension's entry points; its result."""
+        ident = self.next_id
+        self.next_id += 1
+        payload = json.dumps({"id": ident, "call": function, "args": arguments}).encode()
+        self.connection.sendall(struct.pack("=I", len(payload)) + payload)
+        deadline = time.monotonic() + timeout
+        while True:
+            reply = json.loads(self._next_frame(deadline))
+            if reply.get("id") == ident:
+                if "error" in reply:
+                    raise RuntimeError("%s: %s" % (function, reply["error"]))
+                return reply["value"]
+
+    def _next_frame(self, deadline):
+        while len(self.buffer) < 4 or len(self.buffer) < 4 + struct.unpack("=I", self.buffer[:4])[0]:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.connection], [], [], left)[0]:
+                raise TimeoutError("the test extension did not answer")
+            chunk = self.connection.recv(1 << 20)
+            if not chunk:
+                raise RuntimeError("the test extension's driver port closed")
+            self.buffer += chunk
+        length = struct.unpack("=I", self.buffer[:4])[0]
+        frame, self.buffer = self.buffer[4:4 + length], self.buffer[4 + length:]
+        return frame
+
+    def stop(self):
+        if self.connection:
+            self.connection.close()
+        stop_group(self.process)
 
 
 class Target:
@@ -269,6 +406,9 @@ class Checks:
             self.failed.append(name)
             print("[  FAILED  ] %s: %s" % (name, failure), flush=True)
 
+    def note(self, text):
+        print("[   NOTE   ] %s" % text, flush=True)
+
     def summary(self):
         total = len(self.passed) + len(self.failed)
         print("[==========] %d tests from browser ran." % total)
@@ -295,9 +435,7 @@ class Scenario:
         self.target = target
 
     def send(self, message, host=ONE_SHOT_HOST):
-        outcome = self.browser.evaluate(
-            "sendNative(%s, %s, %d)" % (js(host), js(message), self.target.timeout_ms)
-        )
+        outcome = self.browser.call("sendNative", host, message, self.target.timeout_ms)
         expect("reply" in outcome, "no reply: %s" % outcome.get("error"))
         return outcome["reply"]
 
@@ -356,10 +494,10 @@ class Scenario:
 
     def push_without_echo(self):
         self.target.write_storage(PREPARED_STORAGE)
-        port = self.browser.evaluate("openPort(%s)" % js(RUNNING_HOST))
+        port = self.browser.call("openPort", RUNNING_HOST)
         # The host is up once it answers; changes in its first second after
         # that are not pushed, so the save waits past it.
-        self.browser.evaluate("postToPort(%d, %s)" % (port, js({"type": "ping"})))
+        self.browser.call("postToPort", port, {"type": "ping"})
         taken = self.take(port, 1, self.target.timeout_ms)
         expect(taken["messages"] == ['{"message":"Hello from Windows!","type":"pong"}'], taken)
         taken = self.take(port, 1, 1200)
@@ -376,15 +514,15 @@ class Scenario:
         expect(push["type"] == "colors", push)
         expect(push["templates"][0]["name"] == "Vom Desktop geändert", push["templates"][0])
 
-        self.browser.evaluate("postToPort(%d, %s)" % (port, js(
-            {"type": "setColors", "templates": [], "activeTemplateId": "", "lastModified": 1})))
+        self.browser.call("postToPort", port, {"type": "setColors", "templates": [],
+                                               "activeTemplateId": "", "lastModified": 1})
         taken = self.take(port, 1, self.target.timeout_ms)
         expect(taken["messages"] == ['{"success":true,"type":"setColorsResult"}'], taken)
         taken = self.take(port, 1, 1200)
         expect(taken["messages"] == [], "echo of its own write: %s" % taken["messages"])
 
         closed = time.monotonic()
-        self.browser.evaluate("closePort(%d)" % port)
+        self.browser.call("closePort", port)
         # The browser kills a host 2 s after the port closes; ending by
         # itself means ending well before.
         while any(is_alive(pid) for pid in hosts) and time.monotonic() - closed < 5:
@@ -394,7 +532,7 @@ class Scenario:
         return "(host ended %d ms after the port closed)" % (ended_after * 1000)
 
     def take(self, port, count, milliseconds):
-        return self.browser.evaluate("takeFromPort(%d, %d, %d)" % (port, count, milliseconds))
+        return self.browser.call("takeFromPort", port, count, milliseconds)
 
     def largest_status(self):
         """The most templates whose "status" reply still reaches the extension.
@@ -422,13 +560,11 @@ class Scenario:
         ]
         self.target.write_storage({"tolvanik_active_template": "", "tolvanik_last_modified": 1.0,
                                    "tolvanik_templates": templates})
-        outcome = self.browser.evaluate(
-            "sendNative(%s, %s, %d)" % (js(ONE_SHOT_HOST), js({"type": "getStatus"}), self.target.timeout_ms)
-        )
+        outcome = self.browser.call("sendNative", ONE_SHOT_HOST, {"type": "getStatus"},
+                                    self.target.timeout_ms)
         if "reply" in outcome:
             return len(outcome["reply"].encode())
-        expect(outcome["error"] == "Error when communicating with the native messaging host.",
-               outcome["error"])
+        expect(re.fullmatch(self.browser.too_large_error, outcome["error"]), outcome["error"])
         return None
 
 
@@ -458,11 +594,6 @@ def is_alive(pid):
     return state != "Z"
 
 
-def register(tool, profile, name, host, origin):
-    subprocess.run([str(tool), "install", "--profile", str(profile), "--name", name,
-                    "--host", str(host), "--origin", origin], check=True, stdout=subprocess.DEVNULL)
-
-
 def native_target(build, root, environment):
     appdata = root / "appdata"
     environment["APPDATA"] = str(appdata)
@@ -470,12 +601,18 @@ def native_target(build, root, environment):
                   appdata / "io.tolvanik.desktop", 10000)
 
 
-def wine_target(build, root, environment):
-    """The .exe behind a wrapper script, since a manifest names one program."""
+@functools.cache
+def wine_appdata():
+    """Wine's own APPDATA, asked once: two Wine starts take seconds."""
     windows_path = subprocess.run(["wine", "cmd", "/c", "echo %APPDATA%"], capture_output=True,
                                   text=True, check=True).stdout.strip()
-    appdata = Path(subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True,
-                                  check=True).stdout.strip())
+    return Path(subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True,
+                               check=True).stdout.strip())
+
+
+def wine_target(build, root, environment):
+    """The .exe behind a wrapper script, since a manifest names one program."""
+    appdata = wine_appdata()
     wrapper = root / "tolvanik_host.exe.sh"
     wrapper.write_text('#!/bin/sh\nexec wine "$(dirname "$0")/tolvanik_host.exe" "$@"\n')
     wrapper.chmod(0o755)
@@ -499,21 +636,24 @@ class WineTarget(Target):
         return tuple(wrappers)
 
 
-def run_target(make_target, build, tool, checks):
+def run_target(browser_class, make_target, build, tool, checks):
+    target_started = time.monotonic()
     root = Path(tempfile.mkdtemp(prefix="tolvanik-browser-"))
     environment = dict(os.environ)
     environment["HOME"] = str(root / "home")
     environment["TOLVANIK_FAKE_TASKLIST_RUNNING"] = "Tolvanik.exe"
     (root / "home").mkdir()
     browser = None
+    prefix = "%s/%s" % (browser_class.name.capitalize(), make_target.__name__.split("_")[0])
     try:
         target = make_target(build, root, environment)
         one_shot, running = target.host_dirs()
-        origin = "chrome-extension://%s/" % extension_id()
-        register(tool, root / "profile", ONE_SHOT_HOST, one_shot, origin)
-        register(tool, root / "profile", RUNNING_HOST, running, origin)
-        browser = Browser(root, environment)
+        browser = browser_class(root, environment)
+        browser.register(tool, ONE_SHOT_HOST, one_shot)
+        browser.register(tool, RUNNING_HOST, running)
+        started = time.monotonic()
         browser.start()
+        checks.note("%s: browser up in %d ms" % (prefix, (time.monotonic() - started) * 1000))
         scenario = Scenario(browser, target)
         for name, check in [
             ("ping", scenario.ping),
@@ -524,14 +664,15 @@ def run_target(make_target, build, tool, checks):
             ("pushWithoutEcho", scenario.push_without_echo),
             ("largestStatusUnderOneMiB", scenario.largest_status),
         ]:
-            checks.run("Browser/%s.%s" % (target.name, name), check)
+            checks.run("%s.%s" % (prefix, name), check)
     except Exception as failure:
-        checks.failed.append("Browser/%s" % make_target.__name__)
-        print("[  FAILED  ] Browser/%s: %s" % (make_target.__name__, failure), flush=True)
+        checks.failed.append(prefix)
+        print("[  FAILED  ] %s: %s" % (prefix, failure), flush=True)
     finally:
         if browser:
             browser.stop()
         shutil.rmtree(root, ignore_errors=True)
+        checks.note("%s: %.1f s in all" % (prefix, time.monotonic() - target_started))
 
 
 def end_on_signal(number, _frame):
@@ -545,12 +686,17 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", type=Path, required=True)
     parser.add_argument("--wine-build", type=Path)
+    parser.add_argument("--browser", action="append", choices=["chromium", "firefox"])
     arguments, _ = parser.parse_known_args()  # scripts/test adds GoogleTest's flags
     build = arguments.build.resolve()
+    tool = build / "tolvanik_register"
     checks = Checks()
-    run_target(native_target, build, build / "tolvanik_register", checks)
-    if arguments.wine_build:
-        run_target(wine_target, arguments.wine_build.resolve(), build / "tolvanik_register", checks)
+    for browser_class in (Chromium, Firefox):
+        if arguments.browser and browser_class.name not in arguments.browser:
+            continue
+        run_target(browser_class, native_target, build, tool, checks)
+        if arguments.wine_build:
+            run_target(browser_class, wine_target, arguments.wine_build.resolve(), tool, checks)
     return checks.summary()
 
 

@@ -6,19 +6,23 @@
 namespace tolvanik::registration {
 namespace {
 
+constexpr auto kChromium = BrowserFamily::kChromium;
+
 // Vivaldi on Windows reads Chrome's key rather than one of its own.
 constexpr std::array kBrowsers{
-    Browser{"chrome", "Software\\Google\\Chrome", "google-chrome/NativeMessagingHosts",
-            "/etc/opt/chrome/native-messaging-hosts"},
-    Browser{"edge", "Software\\Microsoft\\Edge", "microsoft-edge/NativeMessagingHosts",
-            "/etc/opt/edge/native-messaging-hosts"},
-    Browser{"chromium", "Software\\Chromium", "chromium/NativeMessagingHosts",
+    Browser{"chrome", kChromium, "Software\\Google\\Chrome",
+            ".config/google-chrome/NativeMessagingHosts", "/etc/opt/chrome/native-messaging-hosts"},
+    Browser{"edge", kChromium, "Software\\Microsoft\\Edge",
+            ".config/microsoft-edge/NativeMessagingHosts", "/etc/opt/edge/native-messaging-hosts"},
+    Browser{"chromium", kChromium, "Software\\Chromium", ".config/chromium/NativeMessagingHosts",
             "/etc/chromium/native-messaging-hosts"},
-    Browser{"brave", "Software\\BraveSoftware\\Brave-Browser",
-            "BraveSoftware/Brave-Browser/NativeMessagingHosts",
+    Browser{"brave", kChromium, "Software\\BraveSoftware\\Brave-Browser",
+            ".config/BraveSoftware/Brave-Browser/NativeMessagingHosts",
             "/etc/opt/brave/native-messaging-hosts"},
-    Browser{"vivaldi", "Software\\Google\\Chrome", "vivaldi/NativeMessagingHosts",
-            "/etc/opt/vivaldi/native-messaging-hosts"},
+    Browser{"vivaldi", kChromium, "Software\\Google\\Chrome",
+            ".config/vivaldi/NativeMessagingHosts", "/etc/opt/vivaldi/native-messaging-hosts"},
+    Browser{"firefox", BrowserFamily::kFirefox, "Software\\Mozilla",
+            ".mozilla/native-messaging-hosts", "/usr/lib/mozilla/native-messaging-hosts"},
 };
 
 }  // namespace

@@ -7,11 +7,16 @@
 
 namespace tolvanik::registration {
 
+// The two ways browsers name the extensions a host serves, each in a
+// manifest of its own: Firefox refuses a manifest that lists origins.
+enum class BrowserFamily { kChromium, kFirefox };
+
 struct Browser {
   std::string_view id;
+  BrowserFamily family = BrowserFamily::kChromium;
   // Below HKCU or HKLM; the browser reads NativeMessagingHosts\<name> there.
   std::string_view registry_key;
-  // Below the user's configuration folder (~/.config).
+  // Below the user's home folder.
   std::string_view user_folder;
   // The folder every user's browser reads.
   std::string_view system_folder;

@@ -62,12 +62,31 @@ std::optional<Registration> find_registration(const Site& user_site, const Site&
   return std::nullopt;
 }
 
-std::expected<Answer, std::string> ask_host(const Manifest& manifest, std::string_view request) {
+struct LoadedManifest {
+  Manifest manifest;
+  BrowserFamily family = BrowserFamily::kChromium;
+  std::string manifest_path;
+};
+
+// Starts the host as the manifest's browser does: Chromium passes the
+// caller's origin and runs the host in its own folder; Firefox passes the
+// manifest's path and the add-on id and keeps its own working directory.
+std::expected<Answer, std::string> ask_host(const LoadedManifest& loaded,
+                                            std::string_view request) {
+  const Manifest& manifest = loaded.manifest;
   const auto started = platform::monotonic_now();
-  const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
-  const auto run =
-      platform::run_with_input(manifest.path, {manifest.allowed_origins.front()},
-                               manifest.path.substr(0, last), frame_of(request), kHostTimeout);
+  std::vector<std::string> arguments;
+  std::string working_directory;
+  if (loaded.family == BrowserFamily::kFirefox) {
+    arguments = {loaded.manifest_path, manifest.allowed_extensions.front()};
+    working_directory = ".";
+  } else {
+    const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
+    arguments = {manifest.allowed_origins.front()};
+    working_directory = manifest.path.substr(0, last);
+  }
+  const auto run = platform::run_with_input(manifest.path, arguments, working_directory,
+                                            frame_of(request), kHostTimeout);
   if (!run) return std::unexpected("the host could not be started: " + run.error());
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(platform::monotonic_now() - started);
@@ -80,24 +99,25 @@ std::expected<Answer, std::string> ask_host(const Manifest& manifest, std::strin
   return Answer{std::move(*payload), elapsed};
 }
 
-std::expected<Manifest, std::string> load_manifest(const Registration& registration,
-                                                   const Options& options) {
+std::expected<LoadedManifest, std::string> load_manifest(const Registration& registration,
+                                                         BrowserFamily family,
+                                                         const Options& options) {
   const auto text = platform::read_whole_file(registration.manifest_path);
   if (!text) return std::unexpected("cannot read the manifest: " + text.error());
-  auto manifest = read_manifest(*text);
+  auto manifest = read_manifest(*text, family);
   if (!manifest) return std::unexpected("the manifest is invalid: " + manifest.error());
   const auto problems =
-      manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path));
+      manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path), family);
   if (!problems.empty()) return std::unexpected("the manifest is invalid: " + problems.front());
-  return manifest;
+  return LoadedManifest{std::move(*manifest), family, registration.manifest_path};
 }
 
 // Checks one browser's registration; yields the manifest of a host that
 // answered, nothing when the browser has no registration, or the problem.
-std::expected<std::optional<Manifest>, std::string> check_site(const Site& user_site,
-                                                               const Site& system_site,
-                                                               const Options& options,
-                                                               std::ostream& out) {
+std::expected<std::optional<LoadedManifest>, std::string> check_site(const Site& user_site,
+                                                                     const Site& system_site,
+                                                                     const Options& options,
+                                                                     std::ostream& out) {
   const std::string& label = user_site.browsers;
   const auto registration = find_registration(user_site, system_site);
   if (!registration) {
@@ -108,12 +128,12 @@ std::expected<std::optional<Manifest>, std::string> check_site(const Site& user_
   if (registration->where != registration->manifest_path) {
     out << label << ": manifest " << registration->manifest_path << "\n";
   }
-  auto manifest = load_manifest(*registration, options);
+  auto manifest = load_manifest(*registration, user_site.family, options);
   if (!manifest) {
     out << label << ": " << manifest.error() << "\n";
     return std::unexpected(manifest.error());
   }
-  out << label << ": manifest valid; host " << manifest->path << "\n";
+  out << label << ": manifest valid; host " << manifest->manifest.path << "\n";
   const auto answer = ask_host(*manifest, R"({"type":"ping"})");
   if (!answer) {
     out << label << ": ping failed: " << answer.error() << "\n";
@@ -122,10 +142,10 @@ std::expected<std::optional<Manifest>, std::string> check_site(const Site& user_
   out << label << ": ping answered " << answer->payload << " in " << answer->round_trip.count()
       << " ms\n";
   if (reply_type(answer->payload) != "pong") return std::unexpected("the host answered no pong");
-  return std::optional<Manifest>(std::move(*manifest));
+  return std::optional<LoadedManifest>(std::move(*manifest));
 }
 
-void report_storage(const Manifest& manifest, std::ostream& out) {
+void report_storage(const LoadedManifest& manifest, std::ostream& out) {
   const std::string path = storage_path_from_environment();
   out << "storage: " << path << "\n";
   const auto text = platform::read_whole_file(path);
@@ -151,7 +171,7 @@ void report_storage(const Manifest& manifest, std::ostream& out) {
 }  // namespace
 
 std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists) {
+                                           bool host_exists, BrowserFamily family) {
   std::vector<std::string> problems;
   if (manifest.name != expected_name) {
     problems.push_back("\"name\" is \"" + manifest.name + "\", not \"" +
@@ -162,6 +182,13 @@ std::vector<std::string> manifest_problems(const Manifest& manifest, std::string
     problems.push_back("\"path\" " + manifest.path + " is not absolute");
   } else if (!host_exists) {
     problems.push_back("\"path\" " + manifest.path + " does not exist");
+  }
+  if (family == BrowserFamily::kFirefox) {
+    if (manifest.allowed_extensions.empty()) problems.push_back("\"allowed_extensions\" is empty");
+    for (const auto& id : manifest.allowed_extensions) {
+      if (!is_valid_extension_id(id)) problems.push_back("add-on id \"" + id + "\" is malformed");
+    }
+    return problems;
   }
   if (manifest.allowed_origins.empty()) problems.push_back("\"allowed_origins\" is empty");
   for (const auto& origin : manifest.allowed_origins) {
@@ -184,7 +211,7 @@ int run_check(const Options& options, std::ostream& out) {
   all_users.all_users = true;
   const auto user_sites = registration_sites(options, base);
   const auto system_sites = registration_sites(all_users, base);
-  std::optional<Manifest> answering;
+  std::optional<LoadedManifest> answering;
   std::vector<std::string> answered;
   std::string first_problem;
   for (std::size_t i = 0; i < user_sites.size(); ++i) {

@@ -11,10 +11,11 @@
 
 namespace tolvanik::registration {
 
-// What keeps a browser from starting the host of `manifest`, read as the
-// manifest of `expected_name`; empty when nothing does.
+// What keeps a browser of `family` from starting the host of `manifest`,
+// read as the manifest of `expected_name`; empty when nothing does.
 std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists);
+                                           bool host_exists,
+                                           BrowserFamily family = BrowserFamily::kChromium);
 
 // The host's reply inside the output of one run: the payload of the first
 // frame, or nothing when the output holds no whole frame.

@@ -8,7 +8,7 @@ namespace {
 const std::string kOrigin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
 
 Manifest good_manifest() {
-  return {"io.tolvanik.host", "d", "C:\\T\\tolvanik_host.exe", "stdio", {kOrigin}};
+  return {"io.tolvanik.host", "d", "C:\\T\\tolvanik_host.exe", "stdio", {kOrigin}, {}};
 }
 
 TEST(Manifest, TextReadsBackWithNonAsciiAndEscapedCharacters) {
@@ -57,6 +57,32 @@ TEST(ManifestProblems, FindsEachFaultTheBrowserRejects) {
   ASSERT_EQ(relative.size(), 2u);
   EXPECT_EQ(relative[0], "\"path\" tolvanik_host.exe is not absolute");
   EXPECT_EQ(relative[1], "\"allowed_origins\" is empty");
+}
+
+TEST(Manifest, FirefoxGetsItsOwnListAndRefusesTheOriginList) {
+  Manifest manifest = good_manifest();
+  manifest.allowed_extensions = {"tester@tolvanik.example"};
+  const std::string text = manifest_text(manifest, BrowserFamily::kFirefox);
+  EXPECT_EQ(text.find("allowed_origins"), std::string::npos) << text;
+  const auto read = read_manifest(text, BrowserFamily::kFirefox);
+  ASSERT_TRUE(read) << read.error();
+  EXPECT_EQ(read->allowed_extensions, manifest.allowed_extensions);
+  EXPECT_TRUE(manifest_problems(*read, "io.tolvanik.host", true, BrowserFamily::kFirefox).empty());
+
+  EXPECT_EQ(manifest_text(manifest).find("allowed_extensions"), std::string::npos);
+  EXPECT_EQ(read_manifest(manifest_text(manifest), BrowserFamily::kFirefox).error(),
+            "it has \"allowed_origins\", which Firefox refuses");
+  EXPECT_EQ(read_manifest(R"({"name":"a","description":"","path":"/h","type":"stdio"})",
+                          BrowserFamily::kFirefox)
+                .error(),
+            "\"allowed_extensions\" is missing or not a list");
+
+  manifest.allowed_extensions = {"no-at-sign"};
+  EXPECT_EQ(manifest_problems(manifest, "io.tolvanik.host", true, BrowserFamily::kFirefox),
+            std::vector<std::string>{"add-on id \"no-at-sign\" is malformed"});
+  manifest.allowed_extensions.clear();
+  EXPECT_EQ(manifest_problems(manifest, "io.tolvanik.host", true, BrowserFamily::kFirefox),
+            std::vector<std::string>{"\"allowed_extensions\" is empty"});
 }
 
 TEST(FirstFramePayload, TakesOneWholeFrameOnly) {

@@ -146,20 +146,21 @@ SiteBase this_system_base(const std::string& host_directory) {
   base.uses_registry = platform::has_registry();
   base.separator = kPathSeparator;
   base.host_directory = host_directory;
-  base.user_config_directory = platform::environment_variable("HOME").value_or("") + "/.config";
+  base.user_home_directory = platform::environment_variable("HOME").value_or("");
   return base;
 }
 
 std::expected<std::vector<std::string>, std::string> install(const Options& options) {
   const auto host = host_path(options);
   if (!host) return std::unexpected(host.error());
-  const std::string text =
-      manifest_text({options.name, "Tolvanik desktop bridge", *host, "stdio", options.origins});
+  const Manifest manifest{options.name, "Tolvanik desktop bridge", *host,
+                          "stdio",      options.origins,           options.extension_ids};
   Journal journal;
   std::vector<std::string> lines;
   std::vector<std::string> written_manifests;
   const SiteBase base = this_system_base(directory_of(*host, kPathSeparator));
   for (const Site& site : registration_sites(options, base)) {
+    const std::string text = manifest_text(manifest, site.family);
     if (auto written = write_site(site, text, written_manifests, journal, options, lines);
         !written) {
       journal.roll_back();

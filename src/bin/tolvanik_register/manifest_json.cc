@@ -19,23 +19,41 @@ std::expected<std::string, std::string> string_member(const JsonValue& object, c
   return std::string(member->as_string());
 }
 
+std::expected<std::vector<std::string>, std::string> string_list_member(const JsonValue& object,
+                                                                        const char* name) {
+  const JsonValue* list = object.find(name);
+  if (!list || !list->is_array()) {
+    return std::unexpected(std::string("\"") + name + "\" is missing or not a list");
+  }
+  std::vector<std::string> strings;
+  for (const JsonValue& element : list->elements()) {
+    if (!element.is_string())
+      return std::unexpected(std::string("\"") + name + "\" holds a non-string");
+    strings.emplace_back(element.as_string());
+  }
+  return strings;
+}
+
 }  // namespace
 
-std::string manifest_text(const Manifest& manifest) {
+std::string manifest_text(const Manifest& manifest, BrowserFamily family) {
   JsonArena arena;
-  std::vector<JsonValue> origins;
-  for (const std::string& origin : manifest.allowed_origins) {
-    origins.push_back(JsonValue::string(origin));
+  const bool firefox = family == BrowserFamily::kFirefox;
+  std::vector<JsonValue> allowed;
+  for (const std::string& entry :
+       firefox ? manifest.allowed_extensions : manifest.allowed_origins) {
+    allowed.push_back(JsonValue::string(entry));
   }
-  const JsonValue object = arena.object({{"name", JsonValue::string(manifest.name)},
-                                         {"description", JsonValue::string(manifest.description)},
-                                         {"path", JsonValue::string(manifest.path)},
-                                         {"type", JsonValue::string(manifest.type)},
-                                         {"allowed_origins", JsonValue::array(origins)}});
+  const JsonValue object = arena.object(
+      {{"name", JsonValue::string(manifest.name)},
+       {"description", JsonValue::string(manifest.description)},
+       {"path", JsonValue::string(manifest.path)},
+       {"type", JsonValue::string(manifest.type)},
+       {firefox ? "allowed_extensions" : "allowed_origins", JsonValue::array(allowed)}});
   return to_pretty_json(object) + "\n";
 }
 
-std::expected<Manifest, std::string> read_manifest(std::string_view text) {
+std::expected<Manifest, std::string> read_manifest(std::string_view text, BrowserFamily family) {
   const auto document = parse_object(text);
   if (!document) return std::unexpected("not a JSON object");
   const JsonValue& object = document->root();
@@ -48,14 +66,14 @@ std::expected<Manifest, std::string> read_manifest(std::string_view text) {
     if (!value) return std::unexpected(value.error());
     *field = std::move(*value);
   }
-  const JsonValue* origins = object.find("allowed_origins");
-  if (!origins || !origins->is_array()) {
-    return std::unexpected("\"allowed_origins\" is missing or not a list");
+  if (family == BrowserFamily::kFirefox && object.find("allowed_origins")) {
+    return std::unexpected("it has \"allowed_origins\", which Firefox refuses");
   }
-  for (const JsonValue& origin : origins->elements()) {
-    if (!origin.is_string()) return std::unexpected("\"allowed_origins\" holds a non-string");
-    manifest.allowed_origins.emplace_back(origin.as_string());
-  }
+  auto allowed = string_list_member(
+      object, family == BrowserFamily::kFirefox ? "allowed_extensions" : "allowed_origins");
+  if (!allowed) return std::unexpected(allowed.error());
+  (family == BrowserFamily::kFirefox ? manifest.allowed_extensions : manifest.allowed_origins) =
+      std::move(*allowed);
   return manifest;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bin/tolvanik_register/browsers.h"
+
 namespace tolvanik::registration {
 
 struct Manifest {
@@ -16,15 +18,22 @@ struct Manifest {
   std::string description;
   std::string path;
   std::string type;
+  // The Chromium family's list.
   std::vector<std::string> allowed_origins;
+  // Firefox's list: add-on ids.
+  std::vector<std::string> allowed_extensions;
 };
 
-// The manifest as the browsers read it, pretty-printed, with a final newline.
-std::string manifest_text(const Manifest& manifest);
+// The manifest as the browsers of `family` read it, with that family's list
+// only, pretty-printed, with a final newline.
+std::string manifest_text(const Manifest& manifest,
+                          BrowserFamily family = BrowserFamily::kChromium);
 
 // The manifest's fields; fails when the text is no JSON object or a field
-// is missing or of the wrong type, naming the field.
-std::expected<Manifest, std::string> read_manifest(std::string_view text);
+// is missing or of the wrong type, naming the field, and for Firefox when
+// the text also lists origins, which Firefox refuses.
+std::expected<Manifest, std::string> read_manifest(std::string_view text,
+                                                   BrowserFamily family = BrowserFamily::kChromium);
 
 // The "type" member of a reply, when there is one.
 std::optional<std::string> reply_type(std::string_view payload);

@@ -29,8 +29,9 @@ std::expected<std::vector<const Browser*>, std::string> parse_browsers(std::stri
     const std::string_view id = list.substr(start, end - start);
     const Browser* browser = find_browser(id);
     if (browser == nullptr) {
-      return std::unexpected("unknown browser \"" + std::string(id) +
-                             "\" in --browser: use chrome, edge, chromium, brave or vivaldi");
+      return std::unexpected(
+          "unknown browser \"" + std::string(id) +
+          "\" in --browser: use chrome, edge, chromium, brave, vivaldi or firefox");
     }
     if (std::ranges::find(browsers, browser) == browsers.end()) browsers.push_back(browser);
     start = end + 1;
@@ -42,7 +43,9 @@ std::expected<std::vector<const Browser*>, std::string> parse_browsers(std::stri
 bool takes_option(Action action, std::string_view option) {
   if (option == "--name" || option == "--browser" || option == "--profile") return true;
   if (option == "--all-users") return action != Action::kCheck;
-  if (option == "--origin" || option == "--host") return action == Action::kInstall;
+  if (option == "--origin" || option == "--extension-id" || option == "--host") {
+    return action == Action::kInstall;
+  }
   return false;
 }
 
@@ -63,6 +66,12 @@ class Parser {
                                "\": write chrome-extension://<32 letters a-p>/");
       }
       options_.origins.emplace_back(value);
+    } else if (option == "--extension-id") {
+      if (!is_valid_extension_id(value)) {
+        return std::unexpected("invalid --extension-id \"" + std::string(value) +
+                               "\": write the add-on id, as name@example.com or {GUID}");
+      }
+      options_.extension_ids.emplace_back(value);
     } else if (option == "--browser") {
       auto browsers = parse_browsers(value);
       if (!browsers) return std::unexpected(browsers.error());
@@ -85,11 +94,42 @@ class Parser {
   bool browser_given_ = false;
 };
 
-std::expected<void, std::string> check_combination(const Options& options, bool browser_given) {
-  if (options.action == Action::kInstall && options.origins.empty()) {
+bool has_identity_for(const Options& options, const Browser& browser) {
+  return browser.family == BrowserFamily::kFirefox ? !options.extension_ids.empty()
+                                                   : !options.origins.empty();
+}
+
+// Install registers the browsers it has an extension identity for: those
+// named in --browser must all have one; without --browser, those that do.
+std::expected<void, std::string> check_identities(Options& options, bool browser_given) {
+  if (options.action != Action::kInstall) return {};
+  if (options.origins.empty() && options.extension_ids.empty()) {
     return std::unexpected(
-        "install needs --origin chrome-extension://<extension id>/ for the extension");
+        "install needs --origin chrome-extension://<extension id>/ for the extension "
+        "(--extension-id <add-on id> for Firefox)");
   }
+  if (options.profile && !options.extension_ids.empty()) {
+    return std::unexpected(
+        "--extension-id and --profile exclude each other: Firefox reads no manifest from a "
+        "profile folder");
+  }
+  if (options.profile) return {};
+  if (!browser_given) {
+    std::erase_if(options.browsers,
+                  [&](const Browser* browser) { return !has_identity_for(options, *browser); });
+    return {};
+  }
+  for (const Browser* browser : options.browsers) {
+    if (has_identity_for(options, *browser)) continue;
+    return std::unexpected("--browser " + std::string(browser->id) + " needs " +
+                           (browser->family == BrowserFamily::kFirefox
+                                ? "--extension-id <add-on id>"
+                                : "--origin chrome-extension://<extension id>/"));
+  }
+  return {};
+}
+
+std::expected<void, std::string> check_combination(Options& options, bool browser_given) {
   if (options.profile && options.all_users) {
     return std::unexpected("--profile and --all-users exclude each other: choose one");
   }
@@ -98,7 +138,7 @@ std::expected<void, std::string> check_combination(const Options& options, bool 
         "--profile and --browser exclude each other: a profile folder serves "
         "the one browser started with it");
   }
-  return {};
+  return check_identities(options, browser_given);
 }
 
 }  // namespace
@@ -117,6 +157,27 @@ bool is_valid_origin(std::string_view origin) {
       origin.substr(kOriginScheme.size(), origin.size() - kOriginScheme.size() - 1);
   return id.size() == kExtensionIdLength &&
          std::ranges::all_of(id, [](char c) { return c >= 'a' && c <= 'p'; });
+}
+
+bool is_valid_extension_id(std::string_view id) {
+  const auto is_hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  if (id.size() == 38 && id.front() == '{' && id.back() == '}') {
+    for (std::size_t i = 1; i < 37; ++i) {
+      const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+      if (dash ? id[i] != '-' : !is_hex(id[i])) return false;
+    }
+    return true;
+  }
+  const std::size_t at = id.find('@');
+  if (at == std::string_view::npos || at + 1 == id.size()) return false;
+  const auto is_id_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+  };
+  return std::ranges::all_of(id.substr(0, at), is_id_char) &&
+         std::ranges::all_of(id.substr(at + 1), is_id_char);
 }
 
 std::expected<Options, std::string> parse_options(std::span<const std::string> arguments) {
@@ -163,21 +224,26 @@ std::expected<Options, std::string> parse_options(std::span<const std::string> a
 }
 
 std::string usage_text() {
-  return R"(Registers tolvanik_host with Chromium-family browsers.
+  return R"(Registers tolvanik_host with Chromium-family browsers and Firefox.
 
 Usage:
   tolvanik_register install --origin chrome-extension://<id>/ [--origin ...] [--name NAME]
                             [--browser LIST] [--all-users] [--profile DIR] [--host PATH]
+  tolvanik_register install --extension-id ID [--extension-id ...] [--origin ...]
+                            [--name NAME] [--browser LIST] [--all-users] [--host PATH]
   tolvanik_register uninstall [--name NAME] [--browser LIST] [--all-users] [--profile DIR]
   tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR]
   tolvanik_register --version | --help
 
-  --origin      an extension allowed to talk to the host (32 letters a-p as its id)
-  --name        the host name the extension connects to (default io.tolvanik.host)
-  --browser     comma-separated: chrome, edge, chromium, brave, vivaldi (default all)
-  --all-users   register for every user of the machine instead of the current one
-  --profile     only for a browser started with --user-data-dir=DIR
-  --host        the tolvanik_host to register (default: the one beside this tool)
+  --origin        an extension allowed to talk to the host (32 letters a-p as its id)
+  --extension-id  a Firefox add-on allowed to talk to the host (name@example.com or
+                  {GUID}); install registers Firefox only when given one
+  --name          the host name the extension connects to (default io.tolvanik.host)
+  --browser       comma-separated: chrome, edge, chromium, brave, vivaldi, firefox
+                  (default: all; for install, every browser it was given an id for)
+  --all-users     register for every user of the machine instead of the current one
+  --profile       only for a Chromium-family browser started with --user-data-dir=DIR
+  --host          the tolvanik_host to register (default: the one beside this tool)
 
 install replaces an earlier registration of the same name; uninstall removes exactly
 what install wrote. check tells whether each browser finds the host and whether it

@@ -20,7 +20,10 @@ struct Options {
   Action action = Action::kHelp;
   std::string name{kDefaultHostName};
   std::vector<std::string> origins;
-  // Every browser unless --browser narrows the list.
+  // Firefox's add-on ids.
+  std::vector<std::string> extension_ids;
+  // Every browser unless --browser narrows the list; for install, every
+  // browser whose extension identity was given.
   std::vector<const Browser*> browsers;
   bool all_users = false;
   std::optional<std::string> profile;
@@ -33,6 +36,10 @@ bool is_valid_host_name(std::string_view name);
 
 // "chrome-extension://" and an extension id of 32 letters a to p, then "/".
 bool is_valid_origin(std::string_view origin);
+
+// A Firefox add-on id: address-like ("name@example.com") or a GUID in
+// braces.
+bool is_valid_extension_id(std::string_view id);
 
 // Reads the arguments after the program name. The error is one line that
 // names the argument to fix.

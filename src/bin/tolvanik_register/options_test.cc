@@ -35,6 +35,43 @@ TEST(Origin, NeedsTheSchemeThirtyTwoLettersAToPAndTheSlash) {
   }
 }
 
+TEST(ExtensionId, IsAddressLikeOrABracedGuid) {
+  for (const char* good : {"tester@tolvanik.example", "@x", "a.b-c_d@e.f", "name@localhost",
+                           "{12345678-9abc-DEF0-1234-56789abcdef0}"}) {
+    EXPECT_TRUE(is_valid_extension_id(good)) << good;
+  }
+  for (const char* bad :
+       {"", "tester", "tester@", "a@b@c", "a b@c", "ü@x", "{12345678-9abc-def0-1234-56789abcdef}",
+        "12345678-9abc-def0-1234-56789abcdef0", "{12345678-9abc-def0-1234x56789abcdef0}",
+        "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}) {
+    EXPECT_FALSE(is_valid_extension_id(bad)) << bad;
+  }
+}
+
+TEST(ParseOptions, InstallRegistersTheBrowsersWhoseIdentityItHas) {
+  const auto browser_ids = [](const Options& options) {
+    std::vector<std::string_view> ids;
+    for (const Browser* browser : options.browsers) ids.push_back(browser->id);
+    return ids;
+  };
+  const auto firefox_only = parse({"install", "--extension-id", "a@b", "--extension-id=c@d"});
+  ASSERT_TRUE(firefox_only) << firefox_only.error();
+  EXPECT_EQ(browser_ids(*firefox_only), std::vector<std::string_view>{"firefox"});
+  EXPECT_EQ(firefox_only->extension_ids, (std::vector<std::string>{"a@b", "c@d"}));
+
+  const auto chromium_only = parse({"install", "--origin", kOrigin});
+  ASSERT_TRUE(chromium_only) << chromium_only.error();
+  EXPECT_EQ(browser_ids(*chromium_only),
+            (std::vector<std::string_view>{"chrome", "edge", "chromium", "brave", "vivaldi"}));
+
+  const auto both = parse({"install", "--origin", kOrigin, "--extension-id", "a@b"});
+  ASSERT_TRUE(both) << both.error();
+  EXPECT_EQ(both->browsers.size(), all_browsers().size());
+
+  // uninstall and check look at every browser.
+  EXPECT_EQ(parse({"uninstall"})->browsers.size(), all_browsers().size());
+}
+
 TEST(ParseOptions, InstallTakesEveryOptionInBothForms) {
   const auto options = parse({"install", "--origin", kOrigin, "--origin=" + kOrigin, "--name=a.b",
                               "--browser", "edge,chrome,edge", "--all-users", "--host", "h"});
@@ -64,8 +101,16 @@ TEST(ParseOptions, RefusesWithAMessageNamingWhatToFix) {
       {{"install"}, "install needs --origin"},
       {{"install", "--origin", "chrome-extension://x/"}, "invalid --origin"},
       {{"install", "--origin", kOrigin, "--name", "Bad"}, "invalid --name \"Bad\""},
+      {{"install", "--origin", kOrigin, "--browser", "chrome,safari"},
+       "unknown browser \"safari\""},
+      {{"install", "--extension-id", "tester"}, "invalid --extension-id \"tester\""},
       {{"install", "--origin", kOrigin, "--browser", "chrome,firefox"},
-       "unknown browser \"firefox\""},
+       "--browser firefox needs --extension-id"},
+      {{"install", "--extension-id", "a@b", "--browser", "firefox,edge"},
+       "--browser edge needs --origin"},
+      {{"install", "--extension-id", "a@b", "--origin", kOrigin, "--profile", "p"},
+       "--extension-id and --profile exclude each other"},
+      {{"uninstall", "--extension-id", "a@b"}, "unexpected argument \"--extension-id\""},
       {{"install", "--origin", kOrigin, "--browser", ""}, "unknown browser \"\""},
       {{"install", "--origin"}, "--origin needs a value"},
       {{"install", "--origin", kOrigin, "--profile", "p", "--all-users"}, "exclude each other"},

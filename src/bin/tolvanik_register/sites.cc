@@ -10,14 +10,17 @@ Site site_for(const Options& options, const SiteBase& base, const Browser& brows
   if (base.uses_registry) {
     const auto hive = options.all_users ? platform::RegistryHive::kLocalMachine
                                         : platform::RegistryHive::kCurrentUser;
-    return Site{std::string(browser.id), base.host_directory + base.separator + file_name,
+    const std::string manifest_name =
+        browser.family == BrowserFamily::kFirefox ? options.name + ".firefox.json" : file_name;
+    return Site{std::string(browser.id), browser.family,
+                base.host_directory + base.separator + manifest_name,
                 RegistryEntry{hive, std::string(browser.registry_key) + "\\NativeMessagingHosts\\" +
                                         options.name}};
   }
   const std::string folder =
       options.all_users ? std::string(browser.system_folder)
-                        : base.user_config_directory + "/" + std::string(browser.user_folder);
-  return Site{std::string(browser.id), folder + "/" + file_name, std::nullopt};
+                        : base.user_home_directory + "/" + std::string(browser.user_folder);
+  return Site{std::string(browser.id), browser.family, folder + "/" + file_name, std::nullopt};
 }
 
 bool same_place(const Site& a, const Site& b) {
@@ -31,7 +34,7 @@ std::vector<Site> registration_sites(const Options& options, const SiteBase& bas
   if (options.profile) {
     const char separator = base.separator;
     return {Site{
-        "profile",
+        "profile", BrowserFamily::kChromium,
         *options.profile + separator + "NativeMessagingHosts" + separator + options.name + ".json",
         std::nullopt}};
   }

@@ -20,6 +20,7 @@ struct RegistryEntry {
 struct Site {
   // The browsers served, as "chrome" or "chrome, vivaldi".
   std::string browsers;
+  BrowserFamily family = BrowserFamily::kChromium;
   std::string manifest_path;
   std::optional<RegistryEntry> registry;
 };
@@ -28,10 +29,11 @@ struct Site {
 struct SiteBase {
   bool uses_registry = false;
   char separator = '/';
-  // Where the manifest goes on a system with a registry: beside the host.
+  // Where the manifests go on a system with a registry: beside the host,
+  // Firefox's under a name of its own.
   std::string host_directory;
-  // The user's configuration folder (~/.config) on a system without one.
-  std::string user_config_directory;
+  // The user's home folder on a system without one.
+  std::string user_home_directory;
 };
 
 // One site per distinct key or manifest file, in the order of the browsers.

@@ -31,7 +31,7 @@ TEST(RegistrationSites, OnWindowsShareOneManifestBesideTheHostAndOneKeyPerBrowse
 }
 
 TEST(RegistrationSites, OnLinuxAreOneManifestPerBrowserFolder) {
-  const SiteBase base{false, '/', "/opt/t", "/home/u/.config"};
+  const SiteBase base{false, '/', "/opt/t", "/home/u"};
   const auto user = registration_sites(options_for({"chromium", "brave"}), base);
   ASSERT_EQ(user.size(), 2u);
   EXPECT_EQ(user[0].manifest_path,
@@ -43,6 +43,24 @@ TEST(RegistrationSites, OnLinuxAreOneManifestPerBrowserFolder) {
   const auto system = registration_sites(options_for({"chrome"}, true), base);
   EXPECT_EQ(system[0].manifest_path,
             "/etc/opt/chrome/native-messaging-hosts/io.tolvanik.host.json");
+}
+
+TEST(RegistrationSites, FirefoxGetsAManifestOfItsOwnThatNoChromiumSiteShares) {
+  const auto windows = registration_sites(options_for({"chrome", "firefox"}, true),
+                                          SiteBase{true, '\\', "C:\\Tolvanik", ""});
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[1].browsers, "firefox");
+  EXPECT_EQ(windows[1].family, BrowserFamily::kFirefox);
+  EXPECT_EQ(windows[1].manifest_path, "C:\\Tolvanik\\io.tolvanik.host.firefox.json");
+  EXPECT_EQ(registry_path_text(*windows[1].registry),
+            "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\io.tolvanik.host");
+  EXPECT_EQ(windows[0].manifest_path, "C:\\Tolvanik\\io.tolvanik.host.json");
+
+  const SiteBase linux_base{false, '/', "/opt/t", "/home/u"};
+  EXPECT_EQ(registration_sites(options_for({"firefox"}), linux_base)[0].manifest_path,
+            "/home/u/.mozilla/native-messaging-hosts/io.tolvanik.host.json");
+  EXPECT_EQ(registration_sites(options_for({"firefox"}, true), linux_base)[0].manifest_path,
+            "/usr/lib/mozilla/native-messaging-hosts/io.tolvanik.host.json");
 }
 
 TEST(RegistrationSites, AProfileIsTheOnlySiteAndNeedsNoRegistry) {
