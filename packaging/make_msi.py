@@ -70,7 +70,8 @@ def stream_offsets(image, stream_name):
     for fat_sector in difat:
         if fat_sector >= 0xFFFFFFFA:
             continue
-        fat.extend(struct.unpack_from("<%dI" % (sector_size // 4), image, sector_offset(fat_sector)))
+        fat.extend(struct.unpack_from("<%dI" % (sector_size // 4), image,
+                                      sector_offset(fat_sector)))
 
     def chain(start):
         sectors = []
