@@ -1,13 +1,21 @@
 #!/usr/bin/env python3
 """Builds the release twice from this checkout, in two build folders, and
-checks that the zips are byte for byte the same, that no link time stamp is
-left in the executables and that both carry the project's version.
+checks that the zips and the installers are byte for byte the same, that no
+link time stamp is left in the executables and that both carry the project's
+version; then signs a release with a throwaway certificate and checks every
+signature, and that one changed byte breaks it.
 
-Usage: reproducible_test.py   (from the repository root; scripts/test runs it)
+With --keep DIR it leaves there what the installer test installs:
+current.msi, and older.msi built under a lower version number.
+
+Usage: reproducible_test.py [--keep DIR]   (from the repository root; scripts/test runs it)
 Closes with GoogleTest's summary lines, which scripts/test counts.
 """
 
+import argparse
+import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -16,6 +24,10 @@ import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+ORIGIN = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"
+EXTENSION_ID = "tolvanik-test@example.com"
+OLDER_VERSION = "0.9.0"
+PROGRAMS = ("tolvanik_host.exe", "tolvanik_register.exe")
 
 
 def pe_time_stamps(image):
@@ -34,37 +46,110 @@ def pe_time_stamps(image):
     raise AssertionError("no resource section")
 
 
-def package(work, label):
+def package(work, label, *options, env=None):
+    """Runs scripts/package; yields the paths it printed."""
     output = subprocess.run(
-        ["scripts/package", str(work / ("build-" + label)), str(work / ("dist-" + label))],
-        cwd=ROOT, capture_output=True, text=True)
+        ["scripts/package", "--origin", ORIGIN, "--extension-id", EXTENSION_ID, *options,
+         str(work / ("build-" + label)), str(work / ("dist-" + label))],
+        cwd=ROOT, capture_output=True, text=True, env=env)
     assert output.returncode == 0, output.stdout[-2000:] + output.stderr[-2000:]
-    return Path(output.stdout.strip().splitlines()[-1])
+    return [Path(line) for line in output.stdout.split()]
+
+
+def signature_checks(work, zip_path, msi, certificate):
+    """Every signature verifies, and a changed byte does not."""
+    def verifies(path):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", str(certificate),
+                               "-in", str(path)], capture_output=True).returncode == 0
+
+    checks = []
+    unpacked = work / "signed-zip"
+    with zipfile.ZipFile(zip_path) as archive:
+        archive.extractall(unpacked)
+    carried = work / "signed-msi"
+    subprocess.run(["msiextract", "-C", str(carried), str(msi)], check=True, capture_output=True)
+    for program in PROGRAMS:
+        checks.append(("Signing.VerifiesInZip_" + program, verifies(unpacked / program),
+                       "osslsigncode verify refuses it"))
+        in_msi = next(carried.rglob(program))
+        checks.append(("Signing.VerifiesInMsi_" + program, verifies(in_msi),
+                       "the .msi carries it unsigned"))
+    checks.append(("Signing.VerifiesMsi", verifies(msi), "osslsigncode verify refuses it"))
+    for path in (unpacked / PROGRAMS[0], msi):
+        tampered = work / ("tampered-" + path.name)
+        image = bytearray(path.read_bytes())
+        image[len(image) // 2] ^= 0x01
+        tampered.write_bytes(image)
+        checks.append(("Signing.ChangedByteFails_" + path.suffix[1:], not verifies(tampered),
+                       "verify accepts a changed byte"))
+    return checks
+
+
+def sign_release(work):
+    """Signs a release with a throwaway self-signed code-signing certificate."""
+    subprocess.run(["scripts/build", "--install-only", "openssl", "osslsigncode"], cwd=ROOT,
+                   check=True, capture_output=True)
+    key = work / "signer.pem"
+    certificate = work / "signer.crt"
+    pfx = work / "signer.pfx"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Tolvanik test signer", "-keyout", str(key), "-out",
+                    str(certificate), "-addext", "extendedKeyUsage=codeSigning",
+                    "-addext", "keyUsage=digitalSignature"], check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(certificate),
+                    "-out", str(pfx), "-passout", "pass:throwaway"], check=True)
+    env = dict(os.environ, TOLVANIK_SIGN_PASSWORD="throwaway")
+    zip_path, msi = package(work, "a", "--sign", str(pfx), env=env)
+    return signature_checks(work, zip_path, msi, certificate)
 
 
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--keep", type=Path)
+    # scripts/test passes GoogleTest's options too.
+    options, _ = parser.parse_known_args()
     version = re.search(r"project\(tolvanik_host VERSION ([0-9.]+)",
                         (ROOT / "CMakeLists.txt").read_text()).group(1)
+    name = "tolvanik-%s-windows-x86_64" % version
     checks = []
     with tempfile.TemporaryDirectory(prefix="tolvanik-package-", dir=ROOT / "build") as work:
         work = Path(work)
-        first = package(work, "a")
-        second = package(work, "b")
+        first_zip, first_msi = package(work, "a")
+        second_zip, second_msi = package(work, "b")
         checks.append(("Package.NamedForVersion",
-                       first.name == "tolvanik-%s-windows-x86_64.zip" % version, first.name))
+                       (first_zip.name, first_msi.name) == (name + ".zip", name + ".msi"),
+                       (first_zip.name, first_msi.name)))
         checks.append(("Package.ByteIdenticalTwice",
-                       first.read_bytes() == second.read_bytes(), "the two zips differ"))
-        with zipfile.ZipFile(first) as archive:
+                       first_zip.read_bytes() == second_zip.read_bytes(), "the two zips differ"))
+        checks.append(("Package.MsiByteIdenticalTwice",
+                       first_msi.read_bytes() == second_msi.read_bytes(), "the two .msi differ"))
+        with zipfile.ZipFile(first_zip) as archive:
             names = archive.namelist()
             checks.append(("Package.Contents", names == [
                 "INSTALL.md", "SHA256SUMS", "tolvanik_host.exe", "tolvanik_register.exe"], names))
-            for program in ("tolvanik_host.exe", "tolvanik_register.exe"):
+            for program in PROGRAMS:
                 image = archive.read(program)
                 stamps = pe_time_stamps(image)
                 checks.append(("Package.NoTimeStampIn_" + program, stamps == (0, 0), stamps))
                 wide_version = version.encode("utf-16-le")
                 checks.append(("Package.VersionResourceIn_" + program,
                                image.count(wide_version) >= 2, "no version strings"))
+        no_origin = subprocess.run(["scripts/package", str(work / "build-a"),
+                                    str(work / "dist-plain")], cwd=ROOT, capture_output=True,
+                                   text=True)
+        lines = no_origin.stdout.splitlines()
+        checks.append(("Package.WithoutOriginZipOnly",
+                       no_origin.returncode == 0 and len(lines) == 2 and
+                       lines[1].startswith("no .msi: ") and
+                       sorted(p.name for p in (work / "dist-plain").iterdir()) == [name + ".zip"],
+                       no_origin.stdout + no_origin.stderr[-1000:]))
+        if options.keep:
+            options.keep.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(first_msi, options.keep / "current.msi")
+        checks += sign_release(work)
+        if options.keep:
+            _, older = package(work, "a", "--version", OLDER_VERSION)
+            shutil.copyfile(older, options.keep / "older.msi")
     for name, passed, detail in checks:
         print("[       OK ] %s" % name if passed else "[  FAILED  ] %s: %s" % (name, detail))
     failed = [name for name, passed, _ in checks if not passed]

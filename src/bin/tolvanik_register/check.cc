@@ -106,6 +106,8 @@ std::expected<LoadedManifest, std::string> load_manifest(const Registration& reg
   if (!text) return std::unexpected("cannot read the manifest: " + text.error());
   auto manifest = read_manifest(*text, family);
   if (!manifest) return std::unexpected("the manifest is invalid: " + manifest.error());
+  manifest->path =
+      host_seen_by_browser(manifest->path, registration.manifest_path, platform::has_registry());
   const auto problems =
       manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path), family);
   if (!problems.empty()) return std::unexpected("the manifest is invalid: " + problems.front());
@@ -195,6 +197,12 @@ std::vector<std::string> manifest_problems(const Manifest& manifest, std::string
     if (!is_valid_origin(origin)) problems.push_back("origin \"" + origin + "\" is malformed");
   }
   return problems;
+}
+
+std::string host_seen_by_browser(const std::string& host_path, const std::string& manifest_path,
+                                 bool relative_allowed) {
+  if (!relative_allowed || host_path.empty() || is_absolute(host_path)) return host_path;
+  return directory_of(manifest_path, '\\') + '\\' + host_path;
 }
 
 std::optional<std::string> first_frame_payload(std::string_view output) {

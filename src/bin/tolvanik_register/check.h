@@ -17,6 +17,13 @@ std::vector<std::string> manifest_problems(const Manifest& manifest, std::string
                                            bool host_exists,
                                            BrowserFamily family = BrowserFamily::kChromium);
 
+// The host a browser starts for a manifest at `manifest_path` that names
+// `host_path`. The browsers on Windows take a relative path from the
+// manifest's folder (`relative_allowed`); elsewhere it stays as it is, and
+// manifest_problems finds it not absolute.
+std::string host_seen_by_browser(const std::string& host_path, const std::string& manifest_path,
+                                 bool relative_allowed);
+
 // The host's reply inside the output of one run: the payload of the first
 // frame, or nothing when the output holds no whole frame.
 std::optional<std::string> first_frame_payload(std::string_view output);

@@ -85,6 +85,23 @@ TEST(Manifest, FirefoxGetsItsOwnListAndRefusesTheOriginList) {
             std::vector<std::string>{"\"allowed_extensions\" is empty"});
 }
 
+TEST(ManifestProblems, RelativeHostIsTakenFromTheManifestFolderOnWindowsOnly) {
+  const std::string manifest_path = "C:\\Programs\\Tolvanik Host\\io.tolvanik.host.json";
+  EXPECT_EQ(host_seen_by_browser("tolvanik_host.exe", manifest_path, true),
+            "C:\\Programs\\Tolvanik Host\\tolvanik_host.exe");
+  EXPECT_EQ(host_seen_by_browser("bin\\tolvanik_host.exe", manifest_path, true),
+            "C:\\Programs\\Tolvanik Host\\bin\\tolvanik_host.exe");
+  EXPECT_EQ(host_seen_by_browser("D:\\T\\tolvanik_host.exe", manifest_path, true),
+            "D:\\T\\tolvanik_host.exe");
+
+  Manifest posix = good_manifest();
+  posix.path =
+      host_seen_by_browser("tolvanik_host", "/home/u/.config/c/io.tolvanik.host.json", false);
+  EXPECT_EQ(posix.path, "tolvanik_host");
+  EXPECT_EQ(manifest_problems(posix, "io.tolvanik.host", true).front(),
+            "\"path\" tolvanik_host is not absolute");
+}
+
 TEST(FirstFramePayload, TakesOneWholeFrameOnly) {
   EXPECT_EQ(first_frame_payload(std::string("\x02\0\0\0{}\x01", 7)), "{}");
   EXPECT_EQ(first_frame_payload(std::string("\x03\0\0\0{}", 6)), std::nullopt);
