@@ -68,24 +68,29 @@ struct LoadedManifest {
   std::string manifest_path;
 };
 
-// Starts the host as the manifest's browser does: Chromium passes the
-// caller's origin and runs the host in its own folder; Firefox passes the
-// manifest's path and the add-on id and keeps its own working directory.
+struct HostStart {
+  std::vector<std::string> arguments;
+  std::string working_directory;
+};
+
+// How the manifest's browser starts the host: Chromium passes the caller's
+// origin and runs the host in its own folder; Firefox passes the manifest's
+// path and the add-on id and keeps its own working directory.
+HostStart browser_start(const LoadedManifest& loaded) {
+  const Manifest& manifest = loaded.manifest;
+  if (loaded.family == BrowserFamily::kFirefox) {
+    return {{loaded.manifest_path, manifest.allowed_extensions.front()}, "."};
+  }
+  const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
+  return {{manifest.allowed_origins.front()}, manifest.path.substr(0, last)};
+}
+
 std::expected<Answer, std::string> ask_host(const LoadedManifest& loaded,
                                             std::string_view request) {
   const Manifest& manifest = loaded.manifest;
   const auto started = platform::monotonic_now();
-  std::vector<std::string> arguments;
-  std::string working_directory;
-  if (loaded.family == BrowserFamily::kFirefox) {
-    arguments = {loaded.manifest_path, manifest.allowed_extensions.front()};
-    working_directory = ".";
-  } else {
-    const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
-    arguments = {manifest.allowed_origins.front()};
-    working_directory = manifest.path.substr(0, last);
-  }
-  const auto run = platform::run_with_input(manifest.path, arguments, working_directory,
+  const HostStart start = browser_start(loaded);
+  const auto run = platform::run_with_input(manifest.path, start.arguments, start.working_directory,
                                             frame_of(request), kHostTimeout);
   if (!run) return std::unexpected("the host could not be started: " + run.error());
   const auto elapsed =
