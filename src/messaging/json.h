@@ -7,12 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace tolvanik {
 
@@ -28,6 +27,7 @@ enum class JsonKind : std::uint8_t {
 };
 
 struct JsonMember;
+struct JsonArenaState;
 
 // One value. What a string, array or object refers to belongs to whoever
 // built it (a JsonDocument or a JsonArena) and must outlive the view.
@@ -126,12 +126,21 @@ inline JsonValue JsonValue::sorted_object(std::span<const JsonMember> members) {
 }
 
 // Memory for the nodes and strings of one document, handed out in growing
-// chunks and given back all at once.
+// chunks and given back all at once. The arena itself is one pointer: its
+// bookkeeping lives at the front of its first chunk, so that a small
+// document waiting in a queue costs one allocation near its own size.
 class JsonArena {
  public:
   JsonArena() = default;
-  JsonArena(JsonArena&&) noexcept = default;
-  JsonArena& operator=(JsonArena&&) noexcept = default;
+  // Makes room for `first_chunk_bytes` in the first chunk (at most the
+  // usual first chunk's size), for a document whose size is about known;
+  // the chunks after it grow from there.
+  explicit JsonArena(std::size_t first_chunk_bytes);
+  JsonArena(JsonArena&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+  JsonArena& operator=(JsonArena&& other) noexcept;
+  JsonArena(const JsonArena&) = delete;
+  JsonArena& operator=(const JsonArena&) = delete;
+  ~JsonArena();
 
   std::string_view copy(std::string_view text);
   std::span<char> chars(std::size_t count);
@@ -150,13 +159,11 @@ class JsonArena {
   }
 
  private:
+  void start(std::size_t first_chunk_bytes);
   void* allocate(std::size_t bytes, std::size_t alignment);
+  void release();
 
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
-  std::vector<std::unique_ptr<std::string>> adopted_texts_;
-  std::byte* free_ = nullptr;
-  std::size_t free_bytes_ = 0;
-  std::size_t next_chunk_bytes_ = 4096;
+  JsonArenaState* state_ = nullptr;
 };
 
 // Sorts `members` by name in place, keeps the last of each run of equal

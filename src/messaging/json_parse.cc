@@ -180,9 +180,17 @@ std::optional<JsonDocument> parse_json_in_place(std::string text) {
   return parse_held_text(std::move(arena), held, size);
 }
 
+// Room for a copy of the text and a tree about its size, which holds the
+// extension's small requests whole: a queue of them then costs little more
+// than their text. A tree that needs more takes it in small steps.
+std::size_t first_chunk_for(std::size_t text_bytes) {
+  constexpr std::size_t kSmallestTree = 32;
+  return text_bytes + kJsonReadingSpare + text_bytes + kSmallestTree;
+}
+
 std::optional<JsonDocument> parse_json(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  JsonArena arena;
+  JsonArena arena(first_chunk_for(text.size()));
   char* const held = arena.chars(text.size() + kJsonReadingSpare).data();
   std::memcpy(held, text.data(), text.size());
   return parse_held_text(std::move(arena), held, text.size());
