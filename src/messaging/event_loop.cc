@@ -4,7 +4,6 @@
 #include <system_error>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "messaging/dispatch.h"
 #include "messaging/event_channel.h"
@@ -36,7 +35,7 @@ void spawn_detached(Body body) {
 // burst of requests costs the main thread one wake-up, not one per frame.
 void read_input(EventSender sender) {
   FrameReader reader(platform::read_stdin_some, /*read_ahead=*/true);
-  std::vector<HostEvent> batch;
+  HostEvents batch;
   while (true) {
     auto message = reader.next();
     if (!message) {
@@ -86,9 +85,12 @@ void run_event_loop(const std::string& storage_path) {
   });
 
   auto last_host_write = platform::monotonic_now();
-  std::vector<HostEvent> events;
+  HostEvents events;
   while (receiver.receive_all(events)) {
-    for (HostEvent& event : events) {
+    // Each event goes as soon as it is handled: under a flood, the memory of
+    // the messages answered is what the reader fills with the next ones.
+    for (; !events.empty(); events.pop_front()) {
+      HostEvent& event = events.front();
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
         const bool storage_write = writes_storage(request_type(incoming->message.root()));
         dispatch_request(storage_path, incoming->message);
@@ -101,7 +103,6 @@ void run_event_loop(const std::string& storage_path) {
         return;
       }
     }
-    events.clear();
   }
 }
 
