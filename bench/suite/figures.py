@@ -146,11 +146,12 @@ def scaling(target, rounds, per_block=3):
             for size in SCALING_SIZES]
 
 
-def burst_seconds(host, count):
+def burst_seconds(host, count, written=None):
     """Seconds per "ping" of one burst of `count` written at once."""
     expected = frame(PONG) * count
+    written = written or frame(data.PING) * count
     start = time.perf_counter()
-    writer = threading.Thread(target=host.send, args=(frame(data.PING) * count,))
+    writer = threading.Thread(target=host.send, args=(written,))
     writer.start()
     got = read_exactly(host.child.stdout, len(expected))
     writer.join()
@@ -159,7 +160,7 @@ def burst_seconds(host, count):
     return (time.perf_counter() - start) / count
 
 
-def pipelined(target, count, rounds):
+def pipelined(target, count, rounds, goal=2):
     """Our running host and the C loop host, a burst each in turns."""
     hosts = [Running(target, target.program(name), running=True)
              for name in ("tolvanik_host", "minimal_loop_host")]
@@ -169,9 +170,30 @@ def pipelined(target, count, rounds):
     for host in hosts:
         host.close()
     ours, floor = (statistics.median(column) for column in zip(*times))
-    return [Row("pipelined ping, per message", target.name, "%.1f us" % (ours * 1e6),
-                "C loop host %.1f us" % (floor * 1e6), ours / floor, "<= 2x", ours / floor <= 2,
-                "%dx%d" % (rounds, count))]
+    return [Row("pipelined ping, %s at once, per message" % format(count, ","), target.name,
+                "%.1f us" % (ours * 1e6), "C loop host %.1f us" % (floor * 1e6), ours / floor,
+                "<= %gx" % goal, ours / floor <= goal, "%dx%d" % (rounds, count))]
+
+
+def flood(target, count, rounds):
+    """Peak memory our running host adds while `count` pings written at once
+    wait in its queue, over the bytes written; each round on a fresh host.
+    The reader takes the input as fast as it comes while the main thread
+    answers one ping at a time, so most of the flood is queued at some
+    point."""
+    written = frame(data.PING) * count
+    extra = []
+    for _ in range(rounds):
+        host = Running(target, target.program("tolvanik_host"), running=True)
+        host.request(frame(data.PING))
+        before = host.peak_memory_kib()
+        burst_seconds(host, count, written)
+        extra.append(host.peak_memory_kib() - before)
+        host.close()
+    peak = statistics.median(extra)
+    return [Row("flood of %s pings: extra peak memory / bytes" % format(count, ","),
+                target.name, mib(peak), "bytes %.2f MB" % (len(written) / 1e6),
+                peak * 1024 / len(written), "<= 12x", peak * 1024 / len(written) <= 12, rounds)]
 
 
 def one_shot(target, tools, runs):
