@@ -146,12 +146,11 @@ def scaling(target, rounds, per_block=3):
             for size in SCALING_SIZES]
 
 
-def burst_seconds(host, count, written=None):
+def burst_seconds(host, count):
     """Seconds per "ping" of one burst of `count` written at once."""
     expected = frame(PONG) * count
-    written = written or frame(data.PING) * count
     start = time.perf_counter()
-    writer = threading.Thread(target=host.send, args=(written,))
+    writer = threading.Thread(target=host.send, args=(frame(data.PING) * count,))
     writer.start()
     got = read_exactly(host.child.stdout, len(expected))
     writer.join()
@@ -178,16 +177,20 @@ def pipelined(target, count, rounds, goal=2):
 def flood(target, count, rounds):
     """Peak memory our running host adds while `count` pings written at once
     wait in its queue, over the bytes written; each round on a fresh host.
-    The reader takes the input as fast as it comes while the main thread
-    answers one ping at a time, so most of the flood is queued at some
-    point."""
+    The replies are read only once every ping is written: the host's reader
+    has taken them all in by then while its main thread, blocked on a full
+    output pipe, has answered few, so nearly the whole flood is queued at
+    once whatever the machine's speed."""
     written = frame(data.PING) * count
+    expected = frame(PONG) * count
     extra = []
     for _ in range(rounds):
         host = Running(target, target.program("tolvanik_host"), running=True)
         host.request(frame(data.PING))
         before = host.peak_memory_kib()
-        burst_seconds(host, count, written)
+        host.send(written)
+        if read_exactly(host.child.stdout, len(expected)) != expected:
+            raise RuntimeError("a ping flood was answered wrongly")
         extra.append(host.peak_memory_kib() - before)
         host.close()
     peak = statistics.median(extra)
