@@ -132,9 +132,8 @@ inline JsonValue JsonValue::sorted_object(std::span<const JsonMember> members) {
 class JsonArena {
  public:
   JsonArena() = default;
-  // Makes room for `first_chunk_bytes` in the first chunk (at most the
-  // usual first chunk's size), for a document whose size is about known;
-  // the chunks after it grow from there.
+  // Makes room for `first_chunk_bytes` in the first chunk, for a document
+  // whose size is about known; the chunks after it grow from there.
   explicit JsonArena(std::size_t first_chunk_bytes);
   JsonArena(JsonArena&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
   JsonArena& operator=(JsonArena&& other) noexcept;

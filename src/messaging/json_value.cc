@@ -85,7 +85,7 @@ std::byte* new_chunk(std::size_t bytes, Chunk* previous) {
 }  // namespace
 
 JsonArena::JsonArena(std::size_t first_chunk_bytes) {
-  start(std::min(kFirstChunkHeader + first_chunk_bytes, kFirstChunkBytes));
+  start(kFirstChunkHeader + first_chunk_bytes);
 }
 
 JsonArena& JsonArena::operator=(JsonArena&& other) noexcept {
