@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -212,6 +213,15 @@ void append_compact_json(const JsonValue& value, std::string& out);
 
 // Appends the text of `value` pretty-printed with two spaces per level.
 void append_pretty_json(const JsonValue& value, std::string& out);
+
+// Takes one piece of text to write; false when it could not be written.
+using JsonPieceWriter = std::function<bool(std::string_view)>;
+
+// Hands the pretty-printed text of `value` to `write_piece` in pieces of
+// up to some tens of KiB, as it is made: a large document is written out
+// without ever being held whole. False when a piece could not be written;
+// no piece is handed over after that one.
+bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece);
 
 std::string to_compact_json(const JsonValue& value);
 std::string to_pretty_json(const JsonValue& value);
