@@ -29,6 +29,8 @@ class Runs:
         self.scaling = max(1, int(3 * scale))
         self.one_shot = max(5, int((30 if wine else 200) * scale))
         self.bursts = max(3, int(9 * scale))
+        self.deep_bursts = max(3, int(5 * scale))
+        self.floods = max(1, int(3 * scale))
         self.pushes = max(6, int((24 if wine else 45) * scale))
 
 
@@ -53,6 +55,8 @@ def measure(target, native, tools, quick):
     rows = figures.storage_requests(target, native, runs.requests)
     rows += figures.one_shot(target, tools, runs.one_shot)
     rows += figures.pipelined(target, 2000, runs.bursts)
+    rows += figures.pipelined(target, 50000, runs.deep_bursts, goal=1.3)
+    rows += figures.flood(target, 200000, runs.floods)
     rows += figures.push(target, native, tools, runs.pushes, 5)
     rows += figures.scaling(target, runs.scaling)
     differences = figures.same_results(target, native)

@@ -10,7 +10,7 @@ namespace tolvanik {
 struct EventChannelState {
   std::mutex mutex;
   std::condition_variable queued_or_disconnected;
-  std::vector<HostEvent> queue;
+  HostEvents queue;
   std::size_t senders = 0;
   bool receiver_alive = true;
 };
@@ -51,12 +51,12 @@ void EventSender::release() {
 }
 
 bool EventSender::send(HostEvent event) const {
-  std::vector<HostEvent> events;
+  HostEvents events;
   events.push_back(std::move(event));
   return send_batch(events);
 }
 
-bool EventSender::send_batch(std::vector<HostEvent>& events) const {
+bool EventSender::send_batch(HostEvents& events) const {
   {
     const std::lock_guard lock(state_->mutex);
     if (!state_->receiver_alive) {
@@ -81,13 +81,13 @@ EventReceiver::~EventReceiver() {
   if (!state_) return;
   // Events nobody will handle are dropped here rather than kept alive by a
   // sender that may never go away.
-  std::vector<HostEvent> dropped;
+  HostEvents dropped;
   const std::lock_guard lock(state_->mutex);
   state_->receiver_alive = false;
   dropped.swap(state_->queue);
 }
 
-bool EventReceiver::receive_all(std::vector<HostEvent>& events) {
+bool EventReceiver::receive_all(HostEvents& events) {
   std::unique_lock lock(state_->mutex);
   state_->queued_or_disconnected.wait(
       lock, [this] { return !state_->queue.empty() || state_->senders == 0; });

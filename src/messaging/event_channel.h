@@ -2,10 +2,10 @@
 // event-loop mode.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <utility>
 #include <variant>
-#include <vector>
 
 #include "messaging/json.h"
 
@@ -23,6 +23,11 @@ struct StorageChanged {};
 struct InputClosed {};
 
 using HostEvent = std::variant<IncomingMessage, StorageChanged, InputClosed>;
+
+// Events in the order sent. A deque grows and drains a block at a time, so
+// a deep queue of small messages holds little besides the messages, and the
+// memory of one handled can serve the next one read.
+using HostEvents = std::deque<HostEvent>;
 
 struct EventChannelState;
 
@@ -43,7 +48,7 @@ class EventSender {
   // Queues all of `events` in order under one lock with one wake-up of the
   // receiver. False when the receiver is gone; `events` is left empty either
   // way.
-  bool send_batch(std::vector<HostEvent>& events) const;
+  bool send_batch(HostEvents& events) const;
 
  private:
   void release();
@@ -64,7 +69,7 @@ class EventReceiver {
   // Waits, without a time limit, until something is queued and then moves
   // everything queued to the end of `events`, oldest first. False, with
   // `events` untouched, when the queue is empty and no sender is left.
-  bool receive_all(std::vector<HostEvent>& events);
+  bool receive_all(HostEvents& events);
 
  private:
   std::shared_ptr<EventChannelState> state_;

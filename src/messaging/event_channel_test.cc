@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace tolvanik {
 namespace {
@@ -18,7 +19,7 @@ int number_of(const HostEvent& event) {
   return incoming ? static_cast<int>(incoming->message.root().as_signed()) : -1;
 }
 
-std::vector<int> numbers_of(const std::vector<HostEvent>& events) {
+std::vector<int> numbers_of(const HostEvents& events) {
   std::vector<int> numbers;
   for (const HostEvent& event : events) numbers.push_back(number_of(event));
   return numbers;
@@ -28,7 +29,7 @@ TEST(EventChannel, KeepsSendingOrderAcrossSendersAndBatches) {
   auto [first, receiver] = make_event_channel();
   const EventSender second = first;
   EXPECT_TRUE(first.send(message(1)));
-  std::vector<HostEvent> batch;
+  HostEvents batch;
   batch.push_back(message(2));
   batch.push_back(StorageChanged{});
   batch.push_back(message(3));
@@ -36,7 +37,7 @@ TEST(EventChannel, KeepsSendingOrderAcrossSendersAndBatches) {
   EXPECT_TRUE(batch.empty());
   EXPECT_TRUE(first.send(message(4)));
 
-  std::vector<HostEvent> events;
+  HostEvents events;
   ASSERT_TRUE(receiver.receive_all(events));
   EXPECT_EQ(numbers_of(events), (std::vector<int>{1, 2, -1, 3, 4}));
   EXPECT_TRUE(std::holds_alternative<StorageChanged>(events[2]));
@@ -61,7 +62,7 @@ TEST(EventChannel, EachConcurrentSenderKeepsItsOwnOrder) {
   { const EventSender dropped = std::move(sender); }
 
   int next_expected[2] = {0, 1};
-  std::vector<HostEvent> events;
+  HostEvents events;
   while (receiver.receive_all(events)) {
     for (const HostEvent& event : events) {
       const int n = number_of(event);
@@ -81,7 +82,7 @@ TEST(EventChannel, ReportsDisconnectionOnlyOnceTheLastSenderIsGoneAndTheQueueIsD
   EXPECT_TRUE(sender.send(message(1)));
   { const EventSender moved_to = std::move(sender); }
 
-  std::vector<HostEvent> events;
+  HostEvents events;
   ASSERT_TRUE(receiver.receive_all(events)) << "queued events outlive their sender";
   EXPECT_EQ(numbers_of(events), std::vector<int>{1});
 
@@ -104,7 +105,7 @@ TEST(EventChannel, SendFailsOnceTheReceiverIsGone) {
     EXPECT_TRUE(sender->send(message(1)));
   }
   EXPECT_FALSE(sender->send(message(2)));
-  std::vector<HostEvent> batch;
+  HostEvents batch;
   batch.push_back(message(3));
   EXPECT_FALSE(sender->send_batch(batch));
   EXPECT_TRUE(batch.empty());

@@ -1,10 +1,12 @@
 #include "messaging/event_loop.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "messaging/dispatch.h"
 #include "messaging/event_channel.h"
@@ -36,7 +38,7 @@ void spawn_detached(Body body) {
 // burst of requests costs the main thread one wake-up, not one per frame.
 void read_input(EventSender sender) {
   FrameReader reader(platform::read_stdin_some, /*read_ahead=*/true);
-  std::vector<HostEvent> batch;
+  HostEvents batch;
   while (true) {
     auto message = reader.next();
     if (!message) {
@@ -51,6 +53,35 @@ void read_input(EventSender sender) {
 }
 
 bool writes_storage(std::string_view type) { return type == "setColors" || type == "syncRequest"; }
+
+// Replies made at once are collected while further requests wait in the
+// queue, and go out together in one write instead of one write each. Before
+// a request that takes its time, a push, or waiting for more input, what
+// was collected goes out: frames keep their order, and no reply waits
+// behind a slow one or for input that may never come.
+class ReplyOutput {
+ public:
+  void collect(const JsonDocument& reply) {
+    append_frame(reply.root(), collected_);
+    if (collected_.size() >= kCollectedBytes) flush();
+  }
+
+  void send(const JsonDocument& message) {
+    flush();
+    send_message(message);
+  }
+
+  void flush() {
+    if (collected_.empty()) return;
+    platform::write_stdout_all(collected_);
+    collected_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kCollectedBytes = 64 * 1024;
+
+  std::string collected_;
+};
 
 }  // namespace
 
@@ -71,9 +102,9 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 // A snapshot that could not be read says nothing about the desktop's
 // templates; pushed, it would tell the extension they are all gone. The
 // desktop's next save brings the next push.
-void push_snapshot(const std::string& storage_path) {
+void push_snapshot(const std::string& storage_path, ReplyOutput& output) {
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  if (!snapshot.unreadable) send_message(colors_push(std::move(snapshot)));
+  if (!snapshot.unreadable) output.send(colors_push(std::move(snapshot)));
 }
 
 void run_event_loop(const std::string& storage_path) {
@@ -86,22 +117,33 @@ void run_event_loop(const std::string& storage_path) {
   });
 
   auto last_host_write = platform::monotonic_now();
-  std::vector<HostEvent> events;
+  HostEvents events;
+  ReplyOutput output;
   while (receiver.receive_all(events)) {
-    for (HostEvent& event : events) {
+    // Each event goes as soon as it is handled: under a flood, the memory of
+    // the messages answered is what the reader fills with the next ones.
+    for (; !events.empty(); events.pop_front()) {
+      HostEvent& event = events.front();
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
-        const bool storage_write = writes_storage(request_type(incoming->message.root()));
-        dispatch_request(storage_path, incoming->message);
+        const std::string_view type = request_type(incoming->message.root());
+        if (answered_at_once(type)) {
+          output.collect(answer_request(storage_path, incoming->message));
+          continue;
+        }
+        output.flush();
+        const bool storage_write = writes_storage(type);
+        send_message(answer_request(storage_path, incoming->message));
         if (storage_write) last_host_write = platform::monotonic_now();
       } else if (std::holds_alternative<StorageChanged>(event)) {
         if (storage_change_pushed(last_host_write, platform::monotonic_now())) {
-          push_snapshot(storage_path);
+          push_snapshot(storage_path, output);
         }
       } else {
+        output.flush();
         return;
       }
     }
-    events.clear();
+    output.flush();
   }
 }
 

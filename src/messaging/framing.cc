@@ -96,16 +96,25 @@ std::optional<JsonDocument> read_message() {
   return reader.next();
 }
 
+bool append_frame(const JsonValue& message, std::string& frames) {
+  const std::size_t start = frames.size();
+  frames.resize(start + kLengthSize);
+  append_compact_json(message, frames);
+  const std::size_t length = frames.size() - start - kLengthSize;
+  if (length > std::numeric_limits<std::uint32_t>::max()) {
+    frames.resize(start);
+    return false;
+  }
+  for (std::size_t i = 0; i < kLengthSize; ++i) {
+    frames[start + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+  }
+  return true;
+}
+
 std::optional<std::string> encode_frame(const JsonValue& message, std::size_t expected_bytes) {
   std::string frame;
   frame.reserve(kLengthSize + expected_bytes);
-  frame.resize(kLengthSize);
-  append_compact_json(message, frame);
-  const std::size_t length = frame.size() - kLengthSize;
-  if (length > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-  for (std::size_t i = 0; i < kLengthSize; ++i) {
-    frame[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
-  }
+  if (!append_frame(message, frame)) return std::nullopt;
   return frame;
 }
 

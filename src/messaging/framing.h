@@ -56,6 +56,10 @@ std::optional<JsonDocument> read_message();
 // payload is too long for the length field.
 std::optional<std::string> encode_frame(const JsonValue& message, std::size_t expected_bytes = 0);
 
+// Appends the whole frame for `message` to `frames`; false, with `frames`
+// as it was, when the payload is too long for the length field.
+bool append_frame(const JsonValue& message, std::string& frames);
+
 // Writes the root of `message` as one frame to standard output in a single
 // write. A failed write is ignored: the browser may have gone away.
 void send_message(const JsonDocument& message);

@@ -6,13 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace tolvanik {
 
@@ -28,6 +28,7 @@ enum class JsonKind : std::uint8_t {
 };
 
 struct JsonMember;
+struct JsonArenaState;
 
 // One value. What a string, array or object refers to belongs to whoever
 // built it (a JsonDocument or a JsonArena) and must outlive the view.
@@ -126,12 +127,20 @@ inline JsonValue JsonValue::sorted_object(std::span<const JsonMember> members) {
 }
 
 // Memory for the nodes and strings of one document, handed out in growing
-// chunks and given back all at once.
+// chunks and given back all at once. The arena itself is one pointer: its
+// bookkeeping lives at the front of its first chunk, so that a small
+// document waiting in a queue costs one allocation near its own size.
 class JsonArena {
  public:
   JsonArena() = default;
-  JsonArena(JsonArena&&) noexcept = default;
-  JsonArena& operator=(JsonArena&&) noexcept = default;
+  // Makes room for `first_chunk_bytes` in the first chunk, for a document
+  // whose size is about known; the chunks after it grow from there.
+  explicit JsonArena(std::size_t first_chunk_bytes);
+  JsonArena(JsonArena&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+  JsonArena& operator=(JsonArena&& other) noexcept;
+  JsonArena(const JsonArena&) = delete;
+  JsonArena& operator=(const JsonArena&) = delete;
+  ~JsonArena();
 
   std::string_view copy(std::string_view text);
   std::span<char> chars(std::size_t count);
@@ -150,13 +159,11 @@ class JsonArena {
   }
 
  private:
+  void start(std::size_t first_chunk_bytes);
   void* allocate(std::size_t bytes, std::size_t alignment);
+  void release();
 
-  std::vector<std::unique_ptr<std::byte[]>> chunks_;
-  std::vector<std::unique_ptr<std::string>> adopted_texts_;
-  std::byte* free_ = nullptr;
-  std::size_t free_bytes_ = 0;
-  std::size_t next_chunk_bytes_ = 4096;
+  JsonArenaState* state_ = nullptr;
 };
 
 // Sorts `members` by name in place, keeps the last of each run of equal
@@ -206,6 +213,15 @@ void append_compact_json(const JsonValue& value, std::string& out);
 
 // Appends the text of `value` pretty-printed with two spaces per level.
 void append_pretty_json(const JsonValue& value, std::string& out);
+
+// Takes one piece of text to write; false when it could not be written.
+using JsonPieceWriter = std::function<bool(std::string_view)>;
+
+// Hands the pretty-printed text of `value` to `write_piece` in pieces of
+// up to some tens of KiB, as it is made: a large document is written out
+// without ever being held whole. False when a piece could not be written;
+// no piece is handed over after that one.
+bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece);
 
 std::string to_compact_json(const JsonValue& value);
 std::string to_pretty_json(const JsonValue& value);

@@ -204,6 +204,34 @@ TEST(JsonWriter, EscapesExactlyTheBytesThatNeedItWhereverTheyStand) {
   }
 }
 
+TEST(JsonWriter, PiecesMakeTheWholeTextAndStopAtTheFirstThatFails) {
+  // Long strings and many small values, so that pieces end both inside
+  // and between values.
+  JsonArena arena;
+  std::vector<JsonValue> elements;
+  for (int i = 0; i < 20000; ++i) {
+    elements.push_back(i % 1000 == 0 ? arena.string(std::string(70000 + i, 'x'))
+                                     : JsonValue::signed_integer(-i));
+  }
+  const JsonValue document = arena.object({{"all", arena.array(elements)}});
+  const std::string whole = to_pretty_json(document);
+
+  std::string joined;
+  std::size_t pieces = 0;
+  EXPECT_TRUE(write_pretty_json(document, [&](std::string_view piece) {
+    EXPECT_FALSE(piece.empty());
+    joined.append(piece);
+    ++pieces;
+    return true;
+  }));
+  EXPECT_EQ(joined, whole);
+  EXPECT_GT(pieces, 10u);
+
+  std::size_t handed_over = 0;
+  EXPECT_FALSE(write_pretty_json(document, [&](std::string_view) { return ++handed_over < 3; }));
+  EXPECT_EQ(handed_over, 3u) << "no piece after the one that failed";
+}
+
 std::string double_text(double value) {
   std::string out;
   append_json_double(value, out);

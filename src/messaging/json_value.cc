@@ -1,11 +1,15 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "messaging/json.h"
 
 namespace tolvanik {
 namespace {
 
+constexpr std::size_t kFirstChunkBytes = 4096;
 constexpr std::size_t kLargestChunkBytes = 1 << 20;
 constexpr std::size_t kLinearSearchMembers = 16;
 
@@ -41,24 +45,104 @@ const JsonValue* JsonValue::find(std::string_view name) const {
   return found != all.end() && found->name == name ? &found->value : nullptr;
 }
 
+namespace {
+
+// Every chunk starts with a link to the one made before it.
+struct Chunk {
+  Chunk* previous;
+};
+
+// A text taken over whole; its node lives in the arena's own chunks.
+struct AdoptedText {
+  std::string text;
+  AdoptedText* previous;
+};
+
+}  // namespace
+
+struct JsonArenaState {
+  Chunk* last_chunk;
+  AdoptedText* last_adopted;
+  std::byte* free;
+  std::size_t free_bytes;
+  std::size_t next_chunk_bytes;
+};
+
+namespace {
+
+constexpr std::size_t kChunkAlignment = alignof(std::max_align_t);
+constexpr std::size_t kFirstChunkHeader =
+    (sizeof(Chunk) + sizeof(JsonArenaState) + kChunkAlignment - 1) / kChunkAlignment *
+    kChunkAlignment;
+constexpr std::size_t kChunkHeader = kChunkAlignment;
+
+std::byte* new_chunk(std::size_t bytes, Chunk* previous) {
+  auto* chunk = static_cast<Chunk*>(::operator new(bytes));
+  chunk->previous = previous;
+  return reinterpret_cast<std::byte*>(chunk);
+}
+
+}  // namespace
+
+JsonArena::JsonArena(std::size_t first_chunk_bytes) {
+  start(kFirstChunkHeader + first_chunk_bytes);
+}
+
+JsonArena& JsonArena::operator=(JsonArena&& other) noexcept {
+  if (this != &other) {
+    release();
+    state_ = std::exchange(other.state_, nullptr);
+  }
+  return *this;
+}
+
+JsonArena::~JsonArena() { release(); }
+
+void JsonArena::start(std::size_t first_chunk_bytes) {
+  std::byte* chunk = new_chunk(first_chunk_bytes, nullptr);
+  state_ = new (chunk + sizeof(Chunk)) JsonArenaState{
+      reinterpret_cast<Chunk*>(chunk), nullptr, chunk + kFirstChunkHeader,
+      first_chunk_bytes - kFirstChunkHeader, std::min(2 * first_chunk_bytes, kLargestChunkBytes)};
+}
+
+void JsonArena::release() {
+  if (state_ == nullptr) return;
+  for (AdoptedText* adopted = state_->last_adopted; adopted != nullptr;) {
+    AdoptedText* const previous = adopted->previous;
+    adopted->~AdoptedText();
+    adopted = previous;
+  }
+  // The first chunk, which holds the state, is the last one freed.
+  for (Chunk* chunk = state_->last_chunk; chunk != nullptr;) {
+    Chunk* const previous = chunk->previous;
+    ::operator delete(chunk);
+    chunk = previous;
+  }
+  state_ = nullptr;
+}
+
 void* JsonArena::allocate(std::size_t bytes, std::size_t alignment) {
+  if (state_ == nullptr) start(kFirstChunkBytes);
+  JsonArenaState& state = *state_;
   const std::size_t padding =
-      (alignment - reinterpret_cast<std::uintptr_t>(free_) % alignment) % alignment;
-  if (free_bytes_ < bytes + padding) {
+      (alignment - reinterpret_cast<std::uintptr_t>(state.free) % alignment) % alignment;
+  if (state.free_bytes < bytes + padding) {
     // A large block gets a chunk of its own, so the current one stays in use.
-    if (bytes > next_chunk_bytes_ / 2) {
-      chunks_.emplace_back(new std::byte[bytes]);
-      return chunks_.back().get();
+    if (bytes > state.next_chunk_bytes / 2) {
+      std::byte* chunk = new_chunk(kChunkHeader + bytes, state.last_chunk);
+      state.last_chunk = reinterpret_cast<Chunk*>(chunk);
+      return chunk + kChunkHeader;
     }
-    chunks_.emplace_back(new std::byte[next_chunk_bytes_]);
-    free_ = chunks_.back().get();
-    free_bytes_ = next_chunk_bytes_;
-    next_chunk_bytes_ = std::min(next_chunk_bytes_ * 2, kLargestChunkBytes);
+    std::byte* chunk = new_chunk(state.next_chunk_bytes, state.last_chunk);
+    state.last_chunk = reinterpret_cast<Chunk*>(chunk);
+    state.free = chunk + kChunkHeader;
+    state.free_bytes = state.next_chunk_bytes - kChunkHeader;
+    state.next_chunk_bytes = std::min(state.next_chunk_bytes * 2, kLargestChunkBytes);
     return allocate(bytes, alignment);
   }
-  std::byte* block = free_ + padding;
-  free_ = block + bytes;
-  free_bytes_ -= bytes + padding;
+  std::byte* block = state.free + padding;
+  state.free = block + bytes;
+  state.free_bytes -= bytes + padding;
   return block;
 }
 
@@ -70,10 +154,11 @@ std::string_view JsonArena::copy(std::string_view text) {
 }
 
 std::span<char> JsonArena::adopt(std::string text) {
-  // The string is held through a pointer: moving a short string moves its
+  // The string stays put in its node: moving a short string moves its
   // bytes, and the spans handed out must stay valid.
-  adopted_texts_.push_back(std::make_unique<std::string>(std::move(text)));
-  return *adopted_texts_.back();
+  void* node = allocate(sizeof(AdoptedText), alignof(AdoptedText));
+  state_->last_adopted = new (node) AdoptedText{std::move(text), state_->last_adopted};
+  return state_->last_adopted->text;
 }
 
 std::span<char> JsonArena::chars(std::size_t count) {

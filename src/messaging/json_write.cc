@@ -53,9 +53,12 @@ constexpr std::size_t kMostGrowthBytes = 64 * 1024;
 // Writes text through a raw cursor into `out`, which is kept a little ahead
 // of what was written and cut back to it at the end: a document of
 // millions of small pieces pays no per-piece bookkeeping of std::string.
+// With a piece writer, the text goes to it in pieces of about
+// kMostGrowthBytes as it is made, instead of being kept whole in `out`.
 class TextWriter {
  public:
-  explicit TextWriter(std::string& out) : out_(out), start_(out.size()) {
+  explicit TextWriter(std::string& out, const JsonPieceWriter* write_piece = nullptr)
+      : out_(out), start_(out.size()), write_piece_(write_piece) {
     out_.resize(start_ + kLeastGrowthBytes);
     cursor_ = out_.data() + start_;
   }
@@ -65,13 +68,34 @@ class TextWriter {
 
   void value(const JsonValue& value, int pretty_level);
 
+  // Hands what is still held to the piece writer; false when any piece
+  // could not be written.
+  bool finish() {
+    hand_over();
+    return pieces_written_;
+  }
+
  private:
   void ensure(std::size_t bytes) {
-    const auto used = static_cast<std::size_t>(cursor_ - out_.data());
+    auto used = static_cast<std::size_t>(cursor_ - out_.data());
     if (out_.size() - used >= bytes) return;
+    if (write_piece_ != nullptr && used - start_ >= kMostGrowthBytes) {
+      hand_over();
+      used = start_;
+      if (out_.size() - used >= bytes) return;
+    }
     const std::size_t growth = std::clamp(used - start_, kLeastGrowthBytes, kMostGrowthBytes);
     out_.resize(used + std::max(bytes, growth));
     cursor_ = out_.data() + used;
+  }
+  // After a failed piece the rest is made but no longer written.
+  void hand_over() {
+    if (write_piece_ == nullptr) return;
+    char* const start = out_.data() + start_;
+    if (pieces_written_ && cursor_ != start) {
+      pieces_written_ = (*write_piece_)(std::string_view(start, cursor_));
+    }
+    cursor_ = start;
   }
   void put(std::string_view text) {
     ensure(text.size());
@@ -105,6 +129,8 @@ class TextWriter {
 
   std::string& out_;
   std::size_t start_;
+  const JsonPieceWriter* write_piece_;
+  bool pieces_written_ = true;
   char* cursor_;
 };
 
@@ -248,6 +274,13 @@ void append_compact_json(const JsonValue& value, std::string& out) {
 
 void append_pretty_json(const JsonValue& value, std::string& out) {
   TextWriter(out).value(value, 0);
+}
+
+bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece) {
+  std::string piece;
+  TextWriter writer(piece, &write_piece);
+  writer.value(value, 0);
+  return writer.finish();
 }
 
 std::string to_compact_json(const JsonValue& value) {

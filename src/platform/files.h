@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -63,6 +64,15 @@ std::expected<void, std::string> copy_file_durably(const std::string& from, cons
 // stable storage before returning.
 std::expected<void, std::string> write_durable_file(const std::string& path,
                                                     std::string_view bytes);
+
+// Takes one piece of a file's bytes; false when it could not be written.
+using PieceWriter = std::function<bool(std::string_view)>;
+
+// Creates or truncates `path`, writes each piece that `write_pieces` hands
+// to its writer and flushes them to stable storage before returning. A
+// false from `write_pieces` fails the whole.
+std::expected<void, std::string> write_durable_file_in_pieces(
+    const std::string& path, const std::function<bool(const PieceWriter&)>& write_pieces);
 
 // Moves `from` onto `to`, replacing an existing `to` in one step, and makes
 // the new directory entry durable.

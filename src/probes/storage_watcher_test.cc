@@ -26,7 +26,7 @@ std::size_t signals_for(const std::vector<DirectoryChange>& changes) {
   auto [sender, receiver] = make_event_channel();
   for (const DirectoryChange& c : changes) on_storage_dir_event(c, "storage.json", sender);
   { const EventSender dropped = std::move(sender); }
-  std::vector<HostEvent> events;
+  HostEvents events;
   receiver.receive_all(events);
   for (const HostEvent& event : events) EXPECT_TRUE(std::holds_alternative<StorageChanged>(event));
   return events.size();
@@ -78,7 +78,7 @@ TEST(StorageDirEvent, NamesAreComparedAsText) {
   on_storage_dir_event(change(ChangeKind::kModify, {"st\xFFrage.json"}), file_name, sender);
   on_storage_dir_event(change(ChangeKind::kModify, {"st\xFErage.json"}), file_name, sender);
   { const EventSender dropped = std::move(sender); }
-  std::vector<HostEvent> events;
+  HostEvents events;
   receiver.receive_all(events);
   EXPECT_EQ(events.size(), 2u) << "both names read as st\\uFFFDrage.json";
 }

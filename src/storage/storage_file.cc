@@ -78,13 +78,21 @@ LoadedStorage load_storage_document(const std::string& storage_path) {
 
 std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
                                                          std::string_view bytes) {
+  return commit_storage_document_in_pieces(
+      storage_path, [bytes](const platform::PieceWriter& write) { return write(bytes); });
+}
+
+std::expected<void, std::string> commit_storage_document_in_pieces(
+    const std::string& storage_path,
+    const std::function<bool(const platform::PieceWriter&)>& write_pieces) {
   const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
   if (platform::file_exists(storage_path)) {
     // A stale backup is better than none, and the new text must still go in.
     (void)copy_through_temporary(storage_path, sibling_path(storage_path, kBackupExtension),
                                  temporary_path);
   }
-  if (auto written = platform::write_durable_file(temporary_path, bytes); !written) {
+  if (auto written = platform::write_durable_file_in_pieces(temporary_path, write_pieces);
+      !written) {
     return std::unexpected("Write error: " + written.error());
   }
   if (auto renamed = platform::replace_file(temporary_path, storage_path); !renamed) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,5 +57,11 @@ LoadedStorage load_storage_document(const std::string& storage_path);
 // storage file as it was. Call only while holding the StorageLock.
 std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
                                                          std::string_view bytes);
+
+// The same, with the new bytes handed over piece by piece by `write_pieces`
+// as they are made.
+std::expected<void, std::string> commit_storage_document_in_pieces(
+    const std::string& storage_path,
+    const std::function<bool(const platform::PieceWriter&)>& write_pieces);
 
 }  // namespace tolvanik

@@ -56,26 +56,35 @@ double unix_millis_stamp(std::chrono::nanoseconds now_since_epoch) {
       std::chrono::duration_cast<std::chrono::milliseconds>(now_since_epoch).count());
 }
 
-std::optional<std::string> updated_storage_text(const JsonDocument& stored,
-                                                const JsonDocument& message, double stamp) {
+namespace {
+
+// The storage document after the update, built in `arena`; nothing when
+// the message carries no "templates" array.
+std::optional<JsonValue> updated_document(const JsonDocument& stored, const JsonDocument& message,
+                                          double stamp, JsonArena& arena) {
   const JsonValue* templates = message.root().find("templates");
   if (!templates || !templates->is_array()) return std::nullopt;
   const JsonValue* active = message.root().find("activeTemplateId");
-
-  JsonArena arena;
   const JsonValue merged = merge_all(templates->elements(), stored.root(), stamp, arena);
-  const JsonValue document =
-      replace_host_members(stored.root(),
-                           {{{"tolvanik_active_template",
-                              active && active->is_string() ? *active : JsonValue::string("")},
-                             {"tolvanik_last_modified", JsonValue::number(stamp)},
-                             {"tolvanik_templates", merged}}},
-                           arena);
+  return replace_host_members(stored.root(),
+                              {{{"tolvanik_active_template",
+                                 active && active->is_string() ? *active : JsonValue::string("")},
+                                {"tolvanik_last_modified", JsonValue::number(stamp)},
+                                {"tolvanik_templates", merged}}},
+                              arena);
+}
 
+}  // namespace
+
+std::optional<std::string> updated_storage_text(const JsonDocument& stored,
+                                                const JsonDocument& message, double stamp) {
+  JsonArena arena;
+  const std::optional<JsonValue> document = updated_document(stored, message, stamp, arena);
+  if (!document) return std::nullopt;
   // Pretty printing the incoming templates about doubles their size.
   std::string text;
   text.reserve(stored.text_bytes() + 2 * message.text_bytes() + 4096);
-  append_pretty_json(document, text);
+  append_pretty_json(*document, text);
   return text;
 }
 
@@ -98,11 +107,15 @@ std::expected<UpdateOutcome, std::string> update_storage(const std::string& stor
         "readable backup");
   }
   const JsonDocument no_document;
-  const std::optional<std::string> text =
-      updated_storage_text(loaded.document ? *loaded.document : no_document, message, stamp);
-  if (auto committed = commit_storage_document(storage_path, *text); !committed) {
-    return std::unexpected(committed.error());
-  }
+  JsonArena arena;
+  const std::optional<JsonValue> document =
+      updated_document(loaded.document ? *loaded.document : no_document, message, stamp, arena);
+  // The text goes to the file as it is made: held whole, it would be the
+  // largest single block of an update.
+  const auto committed = commit_storage_document_in_pieces(
+      storage_path,
+      [&](const platform::PieceWriter& write) { return write_pretty_json(*document, write); });
+  if (!committed) return std::unexpected(committed.error());
   return UpdateOutcome::kCommitted;
 }
 

@@ -182,11 +182,22 @@ TEST_P(PushTest, OtherFilesAndRemovalAreNotPushed) {
 
 TEST_P(PushTest, ABurstOfRequestsIsAnsweredInArrivalOrder) {
   set_running({"Tolvanik.exe"});
+  write_storage_file(kFirstDocument);
+  const std::string status =
+      R"({"activeTemplateId":"","isRunning":true,"lastModified":1.0,"templates":[],)"
+      R"("type":"status"})";
   std::string input;
   std::string expected;
-  for (int i = 0; i < 300; ++i) {
-    input += frame(i % 3 == 0 ? R"({"type":"nonsense"})" : kPing);
-    expected += frame(i % 3 == 0 ? unknown_command_payload() : pong_payload());
+  // Several times more replies than the host collects for one write, with
+  // requests that read storage between them.
+  for (int i = 0; i < 3000; ++i) {
+    const bool storage_read = i % 700 == 350;
+    input += frame(storage_read ? R"({"type":"getStatus"})"
+                   : i % 3 == 0 ? R"({"type":"nonsense"})"
+                                : kPing);
+    expected += frame(storage_read ? status
+                      : i % 3 == 0 ? unknown_command_payload()
+                                   : pong_payload());
   }
   // All written and closed while the host is still starting, so that it
   // takes many frames, and the end of its input, in one read.

@@ -25,11 +25,6 @@ bool fault_injected() {
   return true;
 }
 
-bool write_and_flush(int fd, std::string_view bytes) {
-  if (fault_injected() || !write_all(fd, bytes)) return false;
-  return !fault_injected() && fsync(fd) == 0;
-}
-
 std::expected<FileHandle, std::string> open_file(const std::string& path, int flags) {
   if (fault_injected()) return std::unexpected(last_error_text());
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
@@ -146,13 +141,30 @@ std::expected<void, std::string> copy_file_durably(const std::string& from, cons
   return {};
 }
 
-std::expected<void, std::string> write_durable_file(const std::string& path,
-                                                    std::string_view bytes) {
+std::expected<void, std::string> write_durable_file_in_pieces(
+    const std::string& path, const std::function<bool(const PieceWriter&)>& write_pieces) {
   auto file = open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (!file) return std::unexpected(std::move(file.error()));
-  if (!write_and_flush(fd_of(*file), bytes)) return std::unexpected(last_error_text());
+  const int fd = fd_of(*file);
+  int write_error = 0;
+  const bool written = write_pieces([&](std::string_view piece) {
+    if (!fault_injected() && write_all(fd, piece)) return true;
+    write_error = errno;
+    return false;
+  });
+  if (!written) {
+    errno = write_error != 0 ? write_error : EIO;
+    return std::unexpected(last_error_text());
+  }
+  if (fault_injected() || fsync(fd) != 0) return std::unexpected(last_error_text());
   if (close(static_cast<int>(file->release())) != 0) return std::unexpected(last_error_text());
   return {};
+}
+
+std::expected<void, std::string> write_durable_file(const std::string& path,
+                                                    std::string_view bytes) {
+  return write_durable_file_in_pieces(path,
+                                      [bytes](const PieceWriter& write) { return write(bytes); });
 }
 
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {

@@ -16,6 +16,11 @@ void keep_freed_memory() {
   // Fixed values also stop the library from moving the thresholds itself.
   mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
   mallopt(M_TRIM_THRESHOLD, kNeverTrim);
+  // Otherwise the input reader gets a heap of its own, which the library
+  // grows a page at a time, one mprotect call each, while the reader runs
+  // ahead of a flood; the process's one heap grows in steps of its top pad.
+  // The main thread frees what the reader allocates either way.
+  mallopt(M_ARENA_MAX, 1);
 }
 
 }  // namespace tolvanik::platform
