@@ -206,6 +206,13 @@ class Scenario:
         return files, self.key_values("HKCU"), self.key_values("HKLM"), self.wine.products()
 
 
+def expect_clean_uninstall(scenario, checks, group):
+    status = scenario.wine.msiexec("/x", str(scenario.current))
+    left = scenario.left_over()
+    checks.expect(group + ".UninstallLeavesNothing", status == 0 and not left,
+                  "status %d; left: %s" % (status, left))
+
+
 def per_user(scenario, checks):
     wine = scenario.wine
     status = wine.msiexec("/i", str(scenario.current))
@@ -244,10 +251,7 @@ def per_user(scenario, checks):
     checks.expect("PerUser.SameVersionRepairs", status == 0 and not wrong and
                   len(wine.products()) == 1, "status %d; %s" % (status, "; ".join(wrong)))
 
-    status = wine.msiexec("/x", str(scenario.current))
-    left = scenario.left_over()
-    checks.expect("PerUser.UninstallLeavesNothing", status == 0 and not left,
-                  "status %d; left: %s" % (status, left))
+    expect_clean_uninstall(scenario, checks, "PerUser")
 
 
 def upgrade(scenario, checks):
@@ -278,10 +282,7 @@ def upgrade(scenario, checks):
     checks.expect("Upgrade.RefusalSaysWhy",
                   "A newer version of Tolvanik Host is already installed" in refusal, refusal)
 
-    status = wine.msiexec("/x", str(scenario.current))
-    left = scenario.left_over()
-    checks.expect("Upgrade.UninstallLeavesNothing", status == 0 and not left,
-                  "status %d; left: %s" % (status, left))
+    expect_clean_uninstall(scenario, checks, "Upgrade")
 
 
 def per_machine(scenario, checks):
@@ -294,10 +295,7 @@ def per_machine(scenario, checks):
     checks.expect("PerMachine.AppsAndFeaturesEntry", len(entries) == 1 and
                   entries[0].get("InstallLocation") == scenario.machine_folder + "\\", entries)
     # Removal as Apps & features starts it: without ALLUSERS.
-    status = wine.msiexec("/x", str(scenario.current))
-    left = scenario.left_over()
-    checks.expect("PerMachine.UninstallLeavesNothing", status == 0 and not left,
-                  "status %d; left: %s" % (status, left))
+    expect_clean_uninstall(scenario, checks, "PerMachine")
 
 
 def main():
