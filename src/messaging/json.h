@@ -218,7 +218,7 @@ void append_pretty_json(const JsonValue& value, std::string& out);
 using JsonPieceWriter = std::function<bool(std::string_view)>;
 
 // Hands the pretty-printed text of `value` to `write_piece` in pieces of
-// up to some tens of KiB, as it is made: a large document is written out
+// about 256 KiB, as it is made: a large document is written out
 // without ever being held whole. False when a piece could not be written;
 // no piece is handed over after that one.
 bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece);

@@ -205,12 +205,12 @@ TEST(JsonWriter, EscapesExactlyTheBytesThatNeedItWhereverTheyStand) {
 }
 
 TEST(JsonWriter, PiecesMakeTheWholeTextAndStopAtTheFirstThatFails) {
-  // Long strings and many small values, so that pieces end both inside
-  // and between values.
+  // Strings longer than a piece, for which the room must grow, and many
+  // small values between them.
   JsonArena arena;
   std::vector<JsonValue> elements;
   for (int i = 0; i < 20000; ++i) {
-    elements.push_back(i % 1000 == 0 ? arena.string(std::string(70000 + i, 'x'))
+    elements.push_back(i % 1000 == 0 ? arena.string(std::string(300000 + i, 'x'))
                                      : JsonValue::signed_integer(-i));
   }
   const JsonValue document = arena.object({{"all", arena.array(elements)}});

@@ -50,16 +50,22 @@ std::size_t next_escape(std::string_view text, std::size_t from) {
 constexpr std::size_t kLeastGrowthBytes = 256;
 constexpr std::size_t kMostGrowthBytes = 64 * 1024;
 
+// Size of the pieces handed to a piece writer. Each piece is one write to
+// the file, and every write wakes whoever watches the file's directory;
+// the buffer is taken once and reused, so a larger piece costs its size in
+// memory and no more.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+
 // Writes text through a raw cursor into `out`, which is kept a little ahead
 // of what was written and cut back to it at the end: a document of
 // millions of small pieces pays no per-piece bookkeeping of std::string.
-// With a piece writer, the text goes to it in pieces of about
-// kMostGrowthBytes as it is made, instead of being kept whole in `out`.
+// With a piece writer, the text goes to it in pieces of about kPieceBytes
+// as it is made, instead of being kept whole in `out`.
 class TextWriter {
  public:
   explicit TextWriter(std::string& out, const JsonPieceWriter* write_piece = nullptr)
       : out_(out), start_(out.size()), write_piece_(write_piece) {
-    out_.resize(start_ + kLeastGrowthBytes);
+    out_.resize(start_ + (write_piece_ != nullptr ? kPieceBytes : kLeastGrowthBytes));
     cursor_ = out_.data() + start_;
   }
   TextWriter(const TextWriter&) = delete;
@@ -79,7 +85,8 @@ class TextWriter {
   void ensure(std::size_t bytes) {
     auto used = static_cast<std::size_t>(cursor_ - out_.data());
     if (out_.size() - used >= bytes) return;
-    if (write_piece_ != nullptr && used - start_ >= kMostGrowthBytes) {
+    // A full piece goes out; only text longer than a piece grows the room.
+    if (write_piece_ != nullptr && used != start_) {
       hand_over();
       used = start_;
       if (out_.size() - used >= bytes) return;
