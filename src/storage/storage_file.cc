@@ -1,5 +1,7 @@
 #include "storage/storage_file.h"
 
+#include <string_view>
+
 #include "storage/location.h"
 
 namespace tolvanik {
@@ -76,13 +78,7 @@ LoadedStorage load_storage_document(const std::string& storage_path) {
   return {std::nullopt, storage.state != ObjectFileState::kAbsentOrEmpty};
 }
 
-std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
-                                                         std::string_view bytes) {
-  return commit_storage_document_in_pieces(
-      storage_path, [bytes](const platform::PieceWriter& write) { return write(bytes); });
-}
-
-std::expected<void, std::string> commit_storage_document_in_pieces(
+std::expected<void, std::string> commit_storage_document(
     const std::string& storage_path,
     const std::function<bool(const platform::PieceWriter&)>& write_pieces) {
   const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);

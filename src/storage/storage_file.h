@@ -7,7 +7,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "messaging/json.h"
 #include "platform/files.h"
@@ -49,18 +48,15 @@ struct LoadedStorage {
 // while holding the StorageLock.
 LoadedStorage load_storage_document(const std::string& storage_path);
 
-// Replaces the storage file with `bytes`: the current file is copied
-// durably to the temporary file and that is renamed over the backup; then
-// the bytes go durably to the temporary file, which is renamed over the
-// storage file. A crash at any moment leaves each file old or whole. Fails
-// with a text that starts "Write error: " or "Rename error: ", leaving the
-// storage file as it was. Call only while holding the StorageLock.
-std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
-                                                         std::string_view bytes);
-
-// The same, with the new bytes handed over piece by piece by `write_pieces`
-// as they are made.
-std::expected<void, std::string> commit_storage_document_in_pieces(
+// Replaces the storage file with the bytes `write_pieces` hands over piece
+// by piece as it makes them: the current file is copied durably to the
+// temporary file and that is renamed over the backup; then the new bytes go
+// durably to the temporary file, which is renamed over the storage file. A
+// crash at any moment leaves each file old or whole. Fails with a text that
+// starts "Write error: " (also when `write_pieces` fails) or "Rename error: ",
+// leaving the storage file as it was. Call only while holding the
+// StorageLock.
+std::expected<void, std::string> commit_storage_document(
     const std::string& storage_path,
     const std::function<bool(const platform::PieceWriter&)>& write_pieces);
 

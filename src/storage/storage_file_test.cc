@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <expected>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "support/scratch_directory.h"
 
@@ -12,6 +15,12 @@ namespace {
 using testing::read_file;
 using testing::ScratchDirectory;
 using testing::write_file;
+
+std::expected<void, std::string> commit_text(const std::string& storage_path,
+                                             std::string_view text) {
+  return commit_storage_document(
+      storage_path, [text](const platform::PieceWriter& write) { return write(text); });
+}
 
 class StorageFileTest : public ::testing::Test {
  protected:
@@ -75,7 +84,7 @@ TEST_F(StorageFileTest, LoadTellsApartNothingFromContentItCannotRead) {
 }
 
 TEST_F(StorageFileTest, CommitWithoutStorageFileMakesNoBackup) {
-  ASSERT_TRUE(commit_storage_document(storage(), "{\n  \"a\": 1\n}"));
+  ASSERT_TRUE(commit_text(storage(), "{\n  \"a\": 1\n}"));
   EXPECT_EQ(read_file(storage()), "{\n  \"a\": 1\n}");
   EXPECT_FALSE(exists(backup()));
   EXPECT_FALSE(exists(temporary()));
@@ -84,7 +93,7 @@ TEST_F(StorageFileTest, CommitWithoutStorageFileMakesNoBackup) {
 TEST_F(StorageFileTest, CommitBacksUpThePreviousFileByteForByte) {
   write_file(storage(), "not even json\r\n");
   write_file(temporary(), std::string(10000, 'x'));
-  ASSERT_TRUE(commit_storage_document(storage(), "{}"));
+  ASSERT_TRUE(commit_text(storage(), "{}"));
   EXPECT_EQ(read_file(backup()), "not even json\r\n");
   EXPECT_EQ(read_file(storage()), "{}") << "a longer leftover temporary file is truncated";
   EXPECT_FALSE(exists(temporary()));
@@ -94,7 +103,7 @@ TEST_F(StorageFileTest, FailedWriteOrRenameLeavesTheStorageFileAsItWas) {
   write_file(storage(), "{\"kept\": true}");
   // A directory where the temporary file should go makes the write fail.
   std::filesystem::create_directory(temporary());
-  const auto write_failed = commit_storage_document(storage(), "{}");
+  const auto write_failed = commit_text(storage(), "{}");
   ASSERT_FALSE(write_failed);
   EXPECT_TRUE(write_failed.error().starts_with("Write error: ")) << write_failed.error();
   EXPECT_EQ(read_file(storage()), "{\"kept\": true}");
@@ -104,7 +113,7 @@ TEST_F(StorageFileTest, FailedWriteOrRenameLeavesTheStorageFileAsItWas) {
   const std::string directory_path = dir.file("dir.json");
   std::filesystem::create_directory(directory_path);
   write_file(dir.file("dir.json/inner"), "x");
-  const auto rename_failed = commit_storage_document(directory_path, "{}");
+  const auto rename_failed = commit_text(directory_path, "{}");
   ASSERT_FALSE(rename_failed);
   EXPECT_TRUE(rename_failed.error().starts_with("Rename error: ")) << rename_failed.error();
   EXPECT_EQ(read_file(dir.file("dir.json/inner")), "x");

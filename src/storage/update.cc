@@ -81,10 +81,13 @@ std::optional<std::string> updated_storage_text(const JsonDocument& stored,
   JsonArena arena;
   const std::optional<JsonValue> document = updated_document(stored, message, stamp, arena);
   if (!document) return std::nullopt;
-  // Pretty printing the incoming templates about doubles their size.
+  // The same writer as the update's own, so that what is checked of this
+  // text holds for the file.
   std::string text;
-  text.reserve(stored.text_bytes() + 2 * message.text_bytes() + 4096);
-  append_pretty_json(*document, text);
+  write_pretty_json(*document, [&text](std::string_view piece) {
+    text.append(piece);
+    return true;
+  });
   return text;
 }
 
@@ -112,7 +115,7 @@ std::expected<UpdateOutcome, std::string> update_storage(const std::string& stor
       updated_document(loaded.document ? *loaded.document : no_document, message, stamp, arena);
   // The text goes to the file as it is made: held whole, it would be the
   // largest single block of an update.
-  const auto committed = commit_storage_document_in_pieces(
+  const auto committed = commit_storage_document(
       storage_path,
       [&](const platform::PieceWriter& write) { return write_pretty_json(*document, write); });
   if (!committed) return std::unexpected(committed.error());
