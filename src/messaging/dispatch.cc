@@ -1,5 +1,8 @@
 #include "messaging/dispatch.h"
 
+#include <algorithm>
+#include <array>
+
 #include "commands/handlers.h"
 #include "messaging/framing.h"
 
@@ -13,6 +16,27 @@ JsonDocument fixed_reply(std::string_view type, std::string_view message) {
   return JsonDocument(std::move(arena), reply);
 }
 
+JsonDocument answer_ping(const std::string&, const JsonDocument&) {
+  return fixed_reply("pong", "Hello from Windows!");
+}
+
+JsonDocument answer_get_status(const std::string& storage_path, const JsonDocument&) {
+  return handle_get_status(storage_path);
+}
+
+JsonDocument answer_unknown(const std::string&, const JsonDocument&) {
+  return fixed_reply("error", "Unknown command");
+}
+
+constexpr std::array kCommands{
+    Command{"ping", CommandReach::kNothing, answer_ping},
+    Command{"getStatus", CommandReach::kReadsStorage, answer_get_status},
+    Command{"setColors", CommandReach::kWritesStorage, handle_set_colors},
+    Command{"syncRequest", CommandReach::kWritesStorage, handle_sync_request},
+};
+
+constexpr Command kUnknownCommand{"", CommandReach::kNothing, answer_unknown};
+
 }  // namespace
 
 std::string_view request_type(const JsonValue& request) {
@@ -20,17 +44,14 @@ std::string_view request_type(const JsonValue& request) {
   return type != nullptr && type->is_string() ? type->as_string() : std::string_view();
 }
 
-JsonDocument answer_request(const std::string& storage_path, const JsonDocument& request) {
-  const std::string_view type = request_type(request.root());
-  if (type == "ping") return fixed_reply("pong", "Hello from Windows!");
-  if (type == "getStatus") return handle_get_status(storage_path);
-  if (type == "setColors") return handle_set_colors(storage_path, request);
-  if (type == "syncRequest") return handle_sync_request(storage_path, request);
-  return fixed_reply("error", "Unknown command");
+const Command& find_command(std::string_view type) {
+  const auto found = std::ranges::find_if(
+      kCommands, [type](const Command& command) { return command.type == type; });
+  return found == kCommands.end() ? kUnknownCommand : *found;
 }
 
-bool answered_at_once(std::string_view type) {
-  return type != "getStatus" && type != "setColors" && type != "syncRequest";
+JsonDocument answer_request(const std::string& storage_path, const JsonDocument& request) {
+  return find_command(request_type(request.root())).answer(storage_path, request);
 }
 
 void dispatch_request(const std::string& storage_path, const JsonDocument& request) {

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -52,23 +51,17 @@ void read_input(EventSender sender) {
   }
 }
 
-bool writes_storage(std::string_view type) { return type == "setColors" || type == "syncRequest"; }
-
 // Replies made at once are collected while further requests wait in the
 // queue, and go out together in one write instead of one write each. Before
-// a request that takes its time, a push, or waiting for more input, what
-// was collected goes out: frames keep their order, and no reply waits
-// behind a slow one or for input that may never come.
+// anything that reads the storage file (a request that takes its time or a
+// push, either of which may wait for the storage lock) and before waiting
+// for more input, what was collected goes out: frames keep their order, and
+// no reply waits behind a slow one or for input that may never come.
 class ReplyOutput {
  public:
   void collect(const JsonDocument& reply) {
     append_frame(reply.root(), collected_);
     if (collected_.size() >= kCollectedBytes) flush();
-  }
-
-  void send(const JsonDocument& message) {
-    flush();
-    send_message(message);
   }
 
   void flush() {
@@ -103,8 +96,9 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 // templates; pushed, it would tell the extension they are all gone. The
 // desktop's next save brings the next push.
 void push_snapshot(const std::string& storage_path, ReplyOutput& output) {
+  output.flush();
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  if (!snapshot.unreadable) output.send(colors_push(std::move(snapshot)));
+  if (!snapshot.unreadable) send_message(colors_push(std::move(snapshot)));
 }
 
 void run_event_loop(const std::string& storage_path) {
@@ -125,15 +119,16 @@ void run_event_loop(const std::string& storage_path) {
     for (; !events.empty(); events.pop_front()) {
       HostEvent& event = events.front();
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
-        const std::string_view type = request_type(incoming->message.root());
-        if (answered_at_once(type)) {
-          output.collect(answer_request(storage_path, incoming->message));
+        const Command& command = find_command(request_type(incoming->message.root()));
+        if (command.reach == CommandReach::kNothing) {
+          output.collect(command.answer(storage_path, incoming->message));
           continue;
         }
         output.flush();
-        const bool storage_write = writes_storage(type);
-        send_message(answer_request(storage_path, incoming->message));
-        if (storage_write) last_host_write = platform::monotonic_now();
+        send_message(command.answer(storage_path, incoming->message));
+        if (command.reach == CommandReach::kWritesStorage) {
+          last_host_write = platform::monotonic_now();
+        }
       } else if (std::holds_alternative<StorageChanged>(event)) {
         if (storage_change_pushed(last_host_write, platform::monotonic_now())) {
           push_snapshot(storage_path, output);
