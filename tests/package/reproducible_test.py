@@ -138,9 +138,10 @@ def main():
                                     str(work / "dist-plain")], cwd=ROOT, capture_output=True,
                                    text=True)
         lines = no_origin.stdout.splitlines()
+        last_note = (no_origin.stderr.splitlines() or [""])[-1]
         checks.append(("Package.WithoutOriginZipOnly",
-                       no_origin.returncode == 0 and len(lines) == 2 and
-                       lines[1].startswith("no .msi: ") and
+                       no_origin.returncode == 0 and len(lines) == 1 and
+                       last_note.startswith("no .msi: ") and
                        sorted(p.name for p in (work / "dist-plain").iterdir()) == [name + ".zip"],
                        no_origin.stdout + no_origin.stderr[-1000:]))
         if options.keep:
