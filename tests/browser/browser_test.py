@@ -33,6 +33,12 @@ import time
 import zipfile
 from pathlib import Path
 
+# The suites' shared reporting lives in tests/support; nothing is compiled
+# into the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from gtest_report import Checks  # noqa: E402
+
 HERE = Path(__file__).resolve().parent
 EXTENSION_DIR = HERE / "extension"
 FIREFOX_DIR = HERE / "firefox"
@@ -390,36 +396,6 @@ class Target:
         return json.loads(self.storage_file().read_text(encoding="utf-8"))
 
 
-class Checks:
-    def __init__(self):
-        self.passed = []
-        self.failed = []
-
-    def run(self, name, check):
-        started = time.monotonic()
-        try:
-            note = check()
-            self.passed.append(name)
-            elapsed = (time.monotonic() - started) * 1000
-            print("[       OK ] %s (%d ms)%s" % (name, elapsed, " " + note if note else ""), flush=True)
-        except Exception as failure:  # every failure is reported, none ends the run
-            self.failed.append(name)
-            print("[  FAILED  ] %s: %s" % (name, failure), flush=True)
-
-    def note(self, text):
-        print("[   NOTE   ] %s" % text, flush=True)
-
-    def summary(self):
-        total = len(self.passed) + len(self.failed)
-        print("[==========] %d tests from browser ran." % total)
-        print("[  PASSED  ] %d tests." % len(self.passed))
-        if self.failed:
-            print("[  FAILED  ] %d tests, listed below:" % len(self.failed))
-            for name in self.failed:
-                print("[  FAILED  ] %s" % name)
-        return 1 if self.failed else 0
-
-
 def expect(condition, message):
     if not condition:
         raise AssertionError(message)
@@ -666,8 +642,7 @@ def run_target(browser_class, make_target, build, tool, checks):
         ]:
             checks.run("%s.%s" % (prefix, name), check)
     except Exception as failure:
-        checks.failed.append(prefix)
-        print("[  FAILED  ] %s: %s" % (prefix, failure), flush=True)
+        checks.fail(prefix, failure)
     finally:
         if browser:
             browser.stop()
@@ -690,7 +665,7 @@ def main():
     arguments, _ = parser.parse_known_args()  # scripts/test adds GoogleTest's flags
     build = arguments.build.resolve()
     tool = build / "tolvanik_register"
-    checks = Checks()
+    checks = Checks("browser")
     for browser_class in (Chromium, Firefox):
         if arguments.browser and browser_class.name not in arguments.browser:
             continue
