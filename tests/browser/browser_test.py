@@ -24,21 +24,22 @@ import re
 import select
 import shutil
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
-import zipfile
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-EXTENSION_DIR = HERE / "extension"
-FIREFOX_DIR = HERE / "firefox"
+# The suites' shared reporting lives in tests/support; nothing is compiled
+# into the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from firefox.browser import Firefox  # noqa: E402
+from gtest_report import Checks  # noqa: E402
+from processes import host_processes, is_alive, stop_group  # noqa: E402
+
+EXTENSION_DIR = Path(__file__).resolve().parent / "extension"
 CHROMIUM = Path("/usr/lib/chromium/chromium")
-FIREFOX = Path("/usr/lib/firefox-esr/firefox-esr")
-DRIVER_HOST = "io.tolvanik.test_driver"
 ONE_SHOT_HOST = "io.tolvanik.test"
 RUNNING_HOST = "io.tolvanik.test_running"
 ONE_MIB = 1024 * 1024
@@ -129,17 +130,6 @@ class DevTools:
             self.buffer += chunk
         text, _, self.buffer = self.buffer.partition(b"\0")
         return json.loads(text)
-
-
-def stop_group(process):
-    """Ends the browser and everything it started: hosts outlive it."""
-    if process is None:
-        return
-    try:
-        os.killpg(process.pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    process.wait()
 
 
 class Chromium:
@@ -247,114 +237,6 @@ class Chromium:
         stop_group(self.process)
 
 
-class Firefox:
-    """Firefox loads the extension packed into the profile; the test reaches
-    it through a native host of its own (firefox/driver_host.py)."""
-
-    name = "firefox"
-    extension_id = json.loads((FIREFOX_DIR / "manifest.json").read_text())[
-        "browser_specific_settings"]["gecko"]["id"]
-    too_large_error = (r"Native application tried to send a message of \d+ bytes, "
-                       r"which exceeds the limit of 1048576 bytes\.")
-    # The first four let an unsigned extension in the profile load at start;
-    # the rest keep the browser from work of its own during the run.
-    preferences = {
-        "xpinstall.signatures.required": False,
-        "extensions.autoDisableScopes": 0,
-        "extensions.enabledScopes": 15,
-        "extensions.startupScanScopes": 15,
-        "extensions.background.idle.enabled": False,  # the driver's port must stay open
-        "extensions.update.enabled": False,
-        "app.update.enabled": False,
-        "browser.shell.checkDefaultBrowser": False,
-        "datareporting.policy.dataSubmissionEnabled": False,
-        "toolkit.telemetry.enabled": False,
-    }
-
-    def __init__(self, root, environment):
-        self.root = root
-        self.environment = environment
-        self.process = None
-        self.connection = None
-        self.buffer = b""
-        self.next_id = 1
-
-    def register(self, tool, name, host):
-        subprocess.run([str(tool), "install", "--browser", "firefox", "--name", name,
-                        "--host", str(host), "--extension-id", self.extension_id],
-                       env=self.environment, check=True, stdout=subprocess.DEVNULL)
-
-    def start(self):
-        profile = self.root / "profile"
-        (profile / "extensions").mkdir(parents=True)
-        (profile / "user.js").write_text("".join(
-            "user_pref(%s, %s);\n" % (json.dumps(key), json.dumps(value))
-            for key, value in self.preferences.items()))
-        with zipfile.ZipFile(profile / "extensions" / (self.extension_id + ".xpi"), "w") as xpi:
-            xpi.write(FIREFOX_DIR / "manifest.json", "manifest.json")
-            xpi.write(EXTENSION_DIR / "worker.js", "worker.js")
-            xpi.write(FIREFOX_DIR / "driver.js", "driver.js")
-        manifests = Path(self.environment["HOME"]) / ".mozilla" / "native-messaging-hosts"
-        manifests.mkdir(parents=True, exist_ok=True)
-        (manifests / (DRIVER_HOST + ".json")).write_text(json.dumps({
-            "name": DRIVER_HOST, "description": "test driver", "type": "stdio",
-            "path": str(FIREFOX_DIR / "driver_host.py"),
-            "allowed_extensions": [self.extension_id]}))
-
-        listener = socket.socket(socket.AF_UNIX)
-        listener.bind(str(self.root / "driver.socket"))
-        listener.listen(1)
-        listener.settimeout(60)
-        environment = dict(self.environment)
-        environment["TOLVANIK_TEST_DRIVER_SOCKET"] = str(self.root / "driver.socket")
-        self.process = subprocess.Popen(
-            [str(FIREFOX), "--headless", "--no-remote", "--profile", str(profile), "about:blank"],
-            env=environment,
-            stdin=subprocess.DEVNULL,
-            stdout=open(self.root / "browser.log", "wb"),
-            stderr=subprocess.STDOUT,
-            start_new_session=True,
-        )
-        try:
-            self.connection, _ = listener.accept()
-        except socket.timeout:
-            raise RuntimeError("the test extension did not connect to its driver") from None
-        finally:
-            listener.close()
-
-    def call(self, function, *arguments, timeout=60.0):
-        """Runs one of the extension's entry points; its result."""
-        ident = self.next_id
-        self.next_id += 1
-        payload = json.dumps({"id": ident, "call": function, "args": arguments}).encode()
-        self.connection.sendall(struct.pack("=I", len(payload)) + payload)
-        deadline = time.monotonic() + timeout
-        while True:
-            reply = json.loads(self._next_frame(deadline))
-            if reply.get("id") == ident:
-                if "error" in reply:
-                    raise RuntimeError("%s: %s" % (function, reply["error"]))
-                return reply["value"]
-
-    def _next_frame(self, deadline):
-        while len(self.buffer) < 4 or len(self.buffer) < 4 + struct.unpack("=I", self.buffer[:4])[0]:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.connection], [], [], left)[0]:
-                raise TimeoutError("the test extension did not answer")
-            chunk = self.connection.recv(1 << 20)
-            if not chunk:
-                raise RuntimeError("the test extension's driver port closed")
-            self.buffer += chunk
-        length = struct.unpack("=I", self.buffer[:4])[0]
-        frame, self.buffer = self.buffer[4:4 + length], self.buffer[4 + length:]
-        return frame
-
-    def stop(self):
-        if self.connection:
-            self.connection.close()
-        stop_group(self.process)
-
-
 class Target:
     """One host build as the browser starts it, with its storage location."""
 
@@ -388,36 +270,6 @@ class Target:
 
     def read_storage(self):
         return json.loads(self.storage_file().read_text(encoding="utf-8"))
-
-
-class Checks:
-    def __init__(self):
-        self.passed = []
-        self.failed = []
-
-    def run(self, name, check):
-        started = time.monotonic()
-        try:
-            note = check()
-            self.passed.append(name)
-            elapsed = (time.monotonic() - started) * 1000
-            print("[       OK ] %s (%d ms)%s" % (name, elapsed, " " + note if note else ""), flush=True)
-        except Exception as failure:  # every failure is reported, none ends the run
-            self.failed.append(name)
-            print("[  FAILED  ] %s: %s" % (name, failure), flush=True)
-
-    def note(self, text):
-        print("[   NOTE   ] %s" % text, flush=True)
-
-    def summary(self):
-        total = len(self.passed) + len(self.failed)
-        print("[==========] %d tests from browser ran." % total)
-        print("[  PASSED  ] %d tests." % len(self.passed))
-        if self.failed:
-            print("[  FAILED  ] %d tests, listed below:" % len(self.failed))
-            for name in self.failed:
-                print("[  FAILED  ] %s" % name)
-        return 1 if self.failed else 0
 
 
 def expect(condition, message):
@@ -568,32 +420,6 @@ class Scenario:
         return None
 
 
-def host_processes(directory, windows_paths):
-    """The ids of processes whose command line names a file in `directory`."""
-    patterns = [str(directory).encode()]
-    if windows_paths:
-        patterns.append(("Z:" + str(directory).replace("/", "\\")).encode())
-    found = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            command = (entry / "cmdline").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if any(pattern.lower() in part.lower() for part in command for pattern in patterns):
-            found.append(int(entry.name))
-    return found
-
-
-def is_alive(pid):
-    try:
-        state = Path("/proc/%d/stat" % pid).read_text().rsplit(")", 1)[1].split()[0]
-    except OSError:
-        return False
-    return state != "Z"
-
-
 def native_target(build, root, environment):
     appdata = root / "appdata"
     environment["APPDATA"] = str(appdata)
@@ -666,8 +492,7 @@ def run_target(browser_class, make_target, build, tool, checks):
         ]:
             checks.run("%s.%s" % (prefix, name), check)
     except Exception as failure:
-        checks.failed.append(prefix)
-        print("[  FAILED  ] %s: %s" % (prefix, failure), flush=True)
+        checks.fail(prefix, failure)
     finally:
         if browser:
             browser.stop()
@@ -690,7 +515,7 @@ def main():
     arguments, _ = parser.parse_known_args()  # scripts/test adds GoogleTest's flags
     build = arguments.build.resolve()
     tool = build / "tolvanik_register"
-    checks = Checks()
+    checks = Checks("browser")
     for browser_class in (Chromium, Firefox):
         if arguments.browser and browser_class.name not in arguments.browser:
             continue

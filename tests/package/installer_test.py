@@ -3,14 +3,15 @@
 msiexec silent, and checks the files, the registry, the Apps & features
 entry and that the desktop application's storage.json is never touched.
 
-Takes the packages reproducible_test.py --keep DIR leaves: DIR/current.msi
-and DIR/older.msi (a lower version). Runs in $WINEPREFIX, or in a prefix of
-its own when none is set.
+Installs DIR/current.msi and DIR/older.msi (a lower version), as
+reproducible_test.py --keep DIR leaves them; without DIR it builds both
+first. Runs in $WINEPREFIX, or in a prefix of its own when none is set.
 
-Usage: installer_test.py DIR   (from the repository root; scripts/test runs it)
+Usage: installer_test.py [DIR]   (from the repository root; scripts/test runs it)
 Closes with GoogleTest's summary lines, which scripts/test counts.
 """
 
+import argparse
 import json
 import os
 import shutil
@@ -20,10 +21,13 @@ import sys
 import tempfile
 from pathlib import Path, PureWindowsPath
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+# The suites' shared reporting lives in tests/support; nothing is compiled
+# into the source tree.
 sys.dont_write_bytecode = True
-from reproducible_test import EXTENSION_ID, OLDER_VERSION, ORIGIN  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from gtest_report import Checks  # noqa: E402
+from release import (  # noqa: E402
+    EXTENSION_ID, OLDER_VERSION, ORIGIN, older_installer, package, scratch_folder)
 
 HOST_NAME = "io.tolvanik.host"
 # What tolvanik_register knows; Vivaldi reads Chrome's key.
@@ -106,33 +110,13 @@ def file_version(path):
     return "%d.%d.%d" % (most >> 16, most & 0xFFFF, least >> 16)
 
 
-class Checks:
-    def __init__(self):
-        self.results = []
-
-    def expect(self, name, passed, detail):
-        self.results.append((name, bool(passed), detail))
-
-    def report(self):
-        for name, passed, detail in self.results:
-            print("[       OK ] %s" % name if passed else "[  FAILED  ] %s: %s" % (name, detail))
-        failed = [name for name, passed, _ in self.results if not passed]
-        print("[==========] %d tests from installer ran." % len(self.results))
-        print("[  PASSED  ] %d tests." % (len(self.results) - len(failed)))
-        if failed:
-            print("[  FAILED  ] %d tests, listed below:" % len(failed))
-            for name in failed:
-                print("[  FAILED  ] %s" % name)
-        return 1 if failed else 0
-
-
 class Scenario:
     """One Wine prefix with a storage.json laid before anything is installed."""
 
-    def __init__(self, wine, packages):
+    def __init__(self, wine, current, older):
         self.wine = wine
-        self.current = packages / "current.msi"
-        self.older = packages / "older.msi"
+        self.current = current
+        self.older = older
         self.user_folder = wine.environment("LOCALAPPDATA") + "\\Programs\\Tolvanik Host"
         self.machine_folder = wine.environment("ProgramFiles") + "\\Tolvanik Host"
         self.storage = wine.unix_path(wine.environment("APPDATA") +
@@ -298,9 +282,7 @@ def per_machine(scenario, checks):
     expect_clean_uninstall(scenario, checks, "PerMachine")
 
 
-def main():
-    packages = Path(sys.argv[1]).resolve()
-    checks = Checks()
+def run_scenarios(checks, current, older):
     own_prefix = None
     prefix = os.environ.get("WINEPREFIX")
     if not prefix:
@@ -312,7 +294,7 @@ def main():
             # prefix's services again, which takes seconds.
             subprocess.run(["wineserver", "-p"], env=wine.env)
             wine.run("cmd", "/c", "exit")
-        scenario = Scenario(wine, packages)
+        scenario = Scenario(wine, current, older)
         per_user(scenario, checks)
         upgrade(scenario, checks)
         per_machine(scenario, checks)
@@ -321,7 +303,23 @@ def main():
             subprocess.run(["wineserver", "-k"], env=wine.env)
             subprocess.run(["wineserver", "-w"], env=wine.env)
             shutil.rmtree(own_prefix, ignore_errors=True)
-    return checks.report()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("packages", type=Path, nargs="?")
+    # scripts/test passes GoogleTest's options too.
+    options, _ = parser.parse_known_args()
+    checks = Checks("installer")
+    if options.packages:
+        packages = options.packages.resolve()
+        run_scenarios(checks, packages / "current.msi", packages / "older.msi")
+    else:
+        with scratch_folder("tolvanik-installer-") as work:
+            work = Path(work)
+            _, current = package(work, "a")
+            run_scenarios(checks, current, older_installer(work, "a"))
+    return checks.summary()
 
 
 if __name__ == "__main__":

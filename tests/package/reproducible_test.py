@@ -19,15 +19,15 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import zipfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-ORIGIN = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"
-EXTENSION_ID = "tolvanik-test@example.com"
-OLDER_VERSION = "0.9.0"
-PROGRAMS = ("tolvanik_host.exe", "tolvanik_register.exe")
+# The suites' shared reporting lives in tests/support; nothing is compiled
+# into the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from gtest_report import Checks  # noqa: E402
+from release import PROGRAMS, ROOT, older_installer, package, scratch_folder  # noqa: E402
 
 
 def pe_time_stamps(image):
@@ -46,46 +46,34 @@ def pe_time_stamps(image):
     raise AssertionError("no resource section")
 
 
-def package(work, label, *options, env=None):
-    """Runs scripts/package; yields the paths it printed."""
-    output = subprocess.run(
-        ["scripts/package", "--origin", ORIGIN, "--extension-id", EXTENSION_ID, *options,
-         str(work / ("build-" + label)), str(work / ("dist-" + label))],
-        cwd=ROOT, capture_output=True, text=True, env=env)
-    assert output.returncode == 0, output.stdout[-2000:] + output.stderr[-2000:]
-    return [Path(line) for line in output.stdout.split()]
-
-
-def signature_checks(work, zip_path, msi, certificate):
+def signature_checks(checks, work, zip_path, msi, certificate):
     """Every signature verifies, and a changed byte does not."""
     def verifies(path):
         return subprocess.run(["osslsigncode", "verify", "-CAfile", str(certificate),
                                "-in", str(path)], capture_output=True).returncode == 0
 
-    checks = []
     unpacked = work / "signed-zip"
     with zipfile.ZipFile(zip_path) as archive:
         archive.extractall(unpacked)
     carried = work / "signed-msi"
     subprocess.run(["msiextract", "-C", str(carried), str(msi)], check=True, capture_output=True)
     for program in PROGRAMS:
-        checks.append(("Signing.VerifiesInZip_" + program, verifies(unpacked / program),
-                       "osslsigncode verify refuses it"))
+        checks.expect("Signing.VerifiesInZip_" + program, verifies(unpacked / program),
+                      "osslsigncode verify refuses it")
         in_msi = next(carried.rglob(program))
-        checks.append(("Signing.VerifiesInMsi_" + program, verifies(in_msi),
-                       "the .msi carries it unsigned"))
-    checks.append(("Signing.VerifiesMsi", verifies(msi), "osslsigncode verify refuses it"))
+        checks.expect("Signing.VerifiesInMsi_" + program, verifies(in_msi),
+                      "the .msi carries it unsigned")
+    checks.expect("Signing.VerifiesMsi", verifies(msi), "osslsigncode verify refuses it")
     for path in (unpacked / PROGRAMS[0], msi):
         tampered = work / ("tampered-" + path.name)
         image = bytearray(path.read_bytes())
         image[len(image) // 2] ^= 0x01
         tampered.write_bytes(image)
-        checks.append(("Signing.ChangedByteFails_" + path.suffix[1:], not verifies(tampered),
-                       "verify accepts a changed byte"))
-    return checks
+        checks.expect("Signing.ChangedByteFails_" + path.suffix[1:], not verifies(tampered),
+                      "verify accepts a changed byte")
 
 
-def sign_release(work):
+def sign_release(checks, work):
     """Signs a release with a throwaway self-signed code-signing certificate."""
     subprocess.run(["scripts/build", "--install-only", "openssl", "osslsigncode"], cwd=ROOT,
                    check=True, capture_output=True)
@@ -100,7 +88,44 @@ def sign_release(work):
                     "-out", str(pfx), "-passout", "pass:throwaway"], check=True)
     env = dict(os.environ, TOLVANIK_SIGN_PASSWORD="throwaway")
     zip_path, msi = package(work, "a", "--sign", str(pfx), env=env)
-    return signature_checks(work, zip_path, msi, certificate)
+    signature_checks(checks, work, zip_path, msi, certificate)
+
+
+def release_checks(checks, work, name, version):
+    """Two builds of the release; the first one's .msi."""
+    first_zip, first_msi = package(work, "a")
+    second_zip, second_msi = package(work, "b")
+    checks.expect("Package.NamedForVersion",
+                  (first_zip.name, first_msi.name) == (name + ".zip", name + ".msi"),
+                  (first_zip.name, first_msi.name))
+    checks.expect("Package.ByteIdenticalTwice",
+                  first_zip.read_bytes() == second_zip.read_bytes(), "the two zips differ")
+    checks.expect("Package.MsiByteIdenticalTwice",
+                  first_msi.read_bytes() == second_msi.read_bytes(), "the two .msi differ")
+    with zipfile.ZipFile(first_zip) as archive:
+        names = archive.namelist()
+        checks.expect("Package.Contents", names == [
+            "INSTALL.md", "SHA256SUMS", "tolvanik_host.exe", "tolvanik_register.exe"], names)
+        for program in PROGRAMS:
+            image = archive.read(program)
+            stamps = pe_time_stamps(image)
+            checks.expect("Package.NoTimeStampIn_" + program, stamps == (0, 0), stamps)
+            checks.expect("Package.VersionResourceIn_" + program,
+                          image.count(version.encode("utf-16-le")) >= 2, "no version strings")
+    return first_msi
+
+
+def zip_only_without_origin(checks, work, name):
+    """Without an extension the zip alone, and a note on standard error."""
+    done = subprocess.run(["scripts/package", str(work / "build-a"), str(work / "dist-plain")],
+                          cwd=ROOT, capture_output=True, text=True)
+    written = done.stdout.splitlines()
+    last_note = (done.stderr.splitlines() or [""])[-1]
+    checks.expect("Package.WithoutOriginZipOnly",
+                  done.returncode == 0 and written == [str(work / "dist-plain" / (name + ".zip"))]
+                  and last_note.startswith("no .msi: ") and
+                  sorted(p.name for p in (work / "dist-plain").iterdir()) == [name + ".zip"],
+                  done.stdout + done.stderr[-1000:])
 
 
 def main():
@@ -111,55 +136,19 @@ def main():
     version = re.search(r"project\(tolvanik_host VERSION ([0-9.]+)",
                         (ROOT / "CMakeLists.txt").read_text()).group(1)
     name = "tolvanik-%s-windows-x86_64" % version
-    checks = []
-    with tempfile.TemporaryDirectory(prefix="tolvanik-package-", dir=ROOT / "build") as work:
+    checks = Checks("package")
+    with scratch_folder("tolvanik-package-") as work:
         work = Path(work)
-        first_zip, first_msi = package(work, "a")
-        second_zip, second_msi = package(work, "b")
-        checks.append(("Package.NamedForVersion",
-                       (first_zip.name, first_msi.name) == (name + ".zip", name + ".msi"),
-                       (first_zip.name, first_msi.name)))
-        checks.append(("Package.ByteIdenticalTwice",
-                       first_zip.read_bytes() == second_zip.read_bytes(), "the two zips differ"))
-        checks.append(("Package.MsiByteIdenticalTwice",
-                       first_msi.read_bytes() == second_msi.read_bytes(), "the two .msi differ"))
-        with zipfile.ZipFile(first_zip) as archive:
-            names = archive.namelist()
-            checks.append(("Package.Contents", names == [
-                "INSTALL.md", "SHA256SUMS", "tolvanik_host.exe", "tolvanik_register.exe"], names))
-            for program in PROGRAMS:
-                image = archive.read(program)
-                stamps = pe_time_stamps(image)
-                checks.append(("Package.NoTimeStampIn_" + program, stamps == (0, 0), stamps))
-                wide_version = version.encode("utf-16-le")
-                checks.append(("Package.VersionResourceIn_" + program,
-                               image.count(wide_version) >= 2, "no version strings"))
-        no_origin = subprocess.run(["scripts/package", str(work / "build-a"),
-                                    str(work / "dist-plain")], cwd=ROOT, capture_output=True,
-                                   text=True)
-        lines = no_origin.stdout.splitlines()
-        checks.append(("Package.WithoutOriginZipOnly",
-                       no_origin.returncode == 0 and len(lines) == 2 and
-                       lines[1].startswith("no .msi: ") and
-                       sorted(p.name for p in (work / "dist-plain").iterdir()) == [name + ".zip"],
-                       no_origin.stdout + no_origin.stderr[-1000:]))
+        first_msi = release_checks(checks, work, name, version)
+        zip_only_without_origin(checks, work, name)
+        # Signing builds into the same folders: the unsigned .msi goes first.
         if options.keep:
             options.keep.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(first_msi, options.keep / "current.msi")
-        checks += sign_release(work)
+        sign_release(checks, work)
         if options.keep:
-            _, older = package(work, "a", "--version", OLDER_VERSION)
-            shutil.copyfile(older, options.keep / "older.msi")
-    for name, passed, detail in checks:
-        print("[       OK ] %s" % name if passed else "[  FAILED  ] %s: %s" % (name, detail))
-    failed = [name for name, passed, _ in checks if not passed]
-    print("[==========] %d tests from package ran." % len(checks))
-    print("[  PASSED  ] %d tests." % (len(checks) - len(failed)))
-    if failed:
-        print("[  FAILED  ] %d tests, listed below:" % len(failed))
-        for name in failed:
-            print("[  FAILED  ] %s" % name)
-    return 1 if failed else 0
+            shutil.copyfile(older_installer(work, "a"), options.keep / "older.msi")
+    return checks.summary()
 
 
 if __name__ == "__main__":

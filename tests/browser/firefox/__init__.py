@@ -1,0 +1,1 @@
+"""The browser suite's Firefox driver and the files it packs."""
