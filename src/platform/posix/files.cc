@@ -25,6 +25,14 @@ bool fault_injected() {
   return true;
 }
 
+// A refused copy looks like a file system that cannot copy between files.
+bool kernel_copy_refused() {
+  const int refusal = kernel_copy_refusal();
+  if (refusal == 0) return false;
+  errno = refusal;
+  return true;
+}
+
 std::expected<FileHandle, std::string> open_file(const std::string& path, int flags) {
   if (fault_injected()) return std::unexpected(last_error_text());
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
@@ -57,6 +65,7 @@ void sync_directory_of(const std::string& path) {
 // false with errno set when that fails.
 bool copy_in_kernel(int source, int copy) {
   constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
+  if (kernel_copy_refused()) return false;
   while (true) {
     if (fault_injected()) return false;
     const ssize_t copied = copy_file_range(source, nullptr, copy, nullptr, kMostPerCall, 0);
