@@ -83,12 +83,16 @@ std::optional<std::string> updated_storage_text(const JsonDocument& stored,
   if (!document) return std::nullopt;
   // The same writer as the update's own, so that what is checked of this
   // text holds for the file.
-  std::string text;
-  write_pretty_json(*document, [&text](std::string_view piece) {
-    text.append(piece);
-    return true;
-  });
-  return text;
+  struct TextSink final : JsonSink {
+    bool take(std::string_view piece) override {
+      text.append(piece);
+      return true;
+    }
+    std::string text;
+  } sink;
+  std::string buffer;
+  write_pretty_json(*document, buffer, sink);
+  return std::move(sink.text);
 }
 
 std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
@@ -113,11 +117,7 @@ std::expected<UpdateOutcome, std::string> update_storage(const std::string& stor
   JsonArena arena;
   const std::optional<JsonValue> document =
       updated_document(loaded.document ? *loaded.document : no_document, message, stamp, arena);
-  // The text goes to the file as it is made: held whole, it would be the
-  // largest single block of an update.
-  const auto committed = commit_storage_document(
-      storage_path,
-      [&](const platform::PieceWriter& write) { return write_pretty_json(*document, write); });
+  const auto committed = commit_storage_document(storage_path, *document);
   if (!committed) return std::unexpected(committed.error());
   return UpdateOutcome::kCommitted;
 }
