@@ -1,9 +1,11 @@
 // Every file operation of a storage request, made to fail one at a time:
 // the files stay whole, the lock is let go, nothing reaches standard error
-// and the reply tells the truth about what was written.
+// and the reply tells the truth about what was written. The same where the
+// file system cannot copy between files inside the kernel.
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -43,6 +45,10 @@ constexpr std::string_view kEmptyStatus =
 constexpr std::string_view kIncoming =
     R"("activeTemplateId":"n1","templates":[{"id":"n1","name":"New","colors":[]}])";
 
+JsonDocument set_colors_message() {
+  return json(std::string("{") + R"("type":"setColors",)" + std::string(kIncoming) + "}");
+}
+
 // True when the storage lock can be had. A lock never let go keeps the
 // attempt waiting for good; its thread is then left behind.
 bool storage_lock_is_free(const std::string& storage_path) {
@@ -61,7 +67,10 @@ class StorageFaultTest : public ::testing::Test {
     bool committed = false;
   };
 
-  void TearDown() override { platform::fail_file_operation(0); }
+  void TearDown() override {
+    platform::fail_file_operation(0);
+    platform::refuse_kernel_copy(0);
+  }
 
   std::string storage() const { return dir.file("storage.json"); }
 
@@ -94,21 +103,53 @@ class StorageFaultTest : public ::testing::Test {
     }
   }
 
+  // The setColors request through walk, its reply telling whether it wrote.
+  int walk_set_colors() {
+    const JsonDocument message = set_colors_message();
+    return walk([&] { return handle_set_colors(storage(), message); },
+                [](const Outcome& outcome, int n) {
+                  EXPECT_EQ(outcome.reply, outcome.committed
+                                               ? R"({"success":true,"type":"setColorsResult"})"
+                                               : R"({"success":false,"type":"setColorsResult"})")
+                      << "operation " << n;
+                });
+  }
+
   ScratchDirectory dir;
 };
 
 TEST_F(StorageFaultTest, SetColors) {
-  const JsonDocument message =
-      json(std::string("{") + R"("type":"setColors",)" + std::string(kIncoming) + "}");
-  const int operations =
-      walk([&] { return handle_set_colors(storage(), message); },
-           [](const Outcome& outcome, int n) {
-             EXPECT_EQ(outcome.reply, outcome.committed
-                                          ? R"({"success":true,"type":"setColorsResult"})"
-                                          : R"({"success":false,"type":"setColorsResult"})")
-                 << "operation " << n;
-           });
-  std::printf("setColors: %d file operations, each made to fail\n", operations);
+  std::printf("setColors: %d file operations, each made to fail\n", walk_set_colors());
+}
+
+// The backup is then copied through a buffer, 64 KiB at a time.
+TEST_F(StorageFaultTest, SetColorsWhereTheKernelCannotCopyFiles) {
+  // Several pieces of the copy and the end of one, laid out as no writer of
+  // the host would lay it out.
+  std::string stored = "{\r\n\"desktop_only\" :\t[";
+  for (int i = 0; i < 30000; ++i) stored += (i ? ",\r\n " : "") + std::to_string(i * 7919);
+  stored += "],\"name\":\"\\u00e9 \xc3\xa9\"}";
+  const JsonDocument message = set_colors_message();
+  const auto operations_of_set_colors = [&] {
+    dir.put("storage.json", stored);
+    dir.put("storage.json.bak", kBackup);
+    platform::fail_file_operation(0);
+    EXPECT_EQ(to_compact_json(handle_set_colors(storage(), message).root()),
+              R"({"success":true,"type":"setColorsResult"})");
+    return platform::file_operations_seen();
+  };
+  const int copied_in_kernel = operations_of_set_colors();
+  for (const int error : {EXDEV, EOPNOTSUPP}) {
+    platform::refuse_kernel_copy(error);
+    const int copied_through_buffer = operations_of_set_colors();
+    EXPECT_GE(copied_through_buffer,
+              copied_in_kernel + 2 * static_cast<int>(stored.size() / (64 * 1024)))
+        << "a read and a write for each piece";
+    EXPECT_EQ(dir.get("storage.json.bak"), stored) << "error " << error;
+    EXPECT_NE(dir.get("storage.json").find(R"("n1")"), std::string::npos) << "error " << error;
+    std::printf("setColors, the kernel copy refused with error %d: %d file operations\n", error,
+                walk_set_colors());
+  }
 }
 
 TEST_F(StorageFaultTest, SyncRequestTheExtensionWins) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -214,14 +213,24 @@ void append_compact_json(const JsonValue& value, std::string& out);
 // Appends the text of `value` pretty-printed with two spaces per level.
 void append_pretty_json(const JsonValue& value, std::string& out);
 
-// Takes one piece of text to write; false when it could not be written.
-using JsonPieceWriter = std::function<bool(std::string_view)>;
+// Takes the text a writer makes, piece by piece, as it is made.
+class JsonSink {
+ public:
+  // False when `piece` could not be taken; the writer then hands over no
+  // further piece.
+  virtual bool take(std::string_view piece) = 0;
 
-// Hands the pretty-printed text of `value` to `write_piece` in pieces of
-// about 256 KiB, as it is made: a large document is written out
-// without ever being held whole. False when a piece could not be written;
-// no piece is handed over after that one.
-bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece);
+ protected:
+  ~JsonSink() = default;
+};
+
+// Hands the pretty-printed text of `value` to `sink` as it is made, so that
+// a large document is written out without ever being held whole. The text
+// is made in `buffer`, which goes to `sink` whenever it is full and once at
+// the end: its size is the size of the pieces, chosen by the caller, and it
+// grows only for a single token longer than it. What it holds afterwards is
+// of no use. False when a piece could not be taken.
+bool write_pretty_json(const JsonValue& value, std::string& buffer, JsonSink& sink);
 
 std::string to_compact_json(const JsonValue& value);
 std::string to_pretty_json(const JsonValue& value);

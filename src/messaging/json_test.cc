@@ -204,8 +204,23 @@ TEST(JsonWriter, EscapesExactlyTheBytesThatNeedItWhereverTheyStand) {
   }
 }
 
+// Takes pieces until the `refuse_at`th, which it refuses.
+class CollectingSink final : public JsonSink {
+ public:
+  explicit CollectingSink(std::size_t refuse_at = 0) : refuse_at_(refuse_at) {}
+  bool take(std::string_view piece) override {
+    EXPECT_FALSE(piece.empty());
+    pieces.emplace_back(piece);
+    return pieces.size() != refuse_at_;
+  }
+  std::vector<std::string> pieces;
+
+ private:
+  std::size_t refuse_at_;
+};
+
 TEST(JsonWriter, PiecesMakeTheWholeTextAndStopAtTheFirstThatFails) {
-  // Strings longer than a piece, for which the room must grow, and many
+  // Strings longer than a piece, for which the buffer must grow, and many
   // small values between them.
   JsonArena arena;
   std::vector<JsonValue> elements;
@@ -216,20 +231,19 @@ TEST(JsonWriter, PiecesMakeTheWholeTextAndStopAtTheFirstThatFails) {
   const JsonValue document = arena.object({{"all", arena.array(elements)}});
   const std::string whole = to_pretty_json(document);
 
+  constexpr std::size_t kPieceBytes = 64 * 1024;
+  std::string buffer(kPieceBytes, '\0');
+  CollectingSink sink;
+  EXPECT_TRUE(write_pretty_json(document, buffer, sink));
   std::string joined;
-  std::size_t pieces = 0;
-  EXPECT_TRUE(write_pretty_json(document, [&](std::string_view piece) {
-    EXPECT_FALSE(piece.empty());
-    joined.append(piece);
-    ++pieces;
-    return true;
-  }));
+  for (const std::string& piece : sink.pieces) joined += piece;
   EXPECT_EQ(joined, whole);
-  EXPECT_GT(pieces, 10u);
+  EXPECT_GT(sink.pieces.size(), 10u);
 
-  std::size_t handed_over = 0;
-  EXPECT_FALSE(write_pretty_json(document, [&](std::string_view) { return ++handed_over < 3; }));
-  EXPECT_EQ(handed_over, 3u) << "no piece after the one that failed";
+  CollectingSink refusing(3);
+  buffer.assign(kPieceBytes, '\0');
+  EXPECT_FALSE(write_pretty_json(document, buffer, refusing));
+  EXPECT_EQ(refusing.pieces.size(), 3u) << "no piece after the one that failed";
 }
 
 std::string double_text(double value) {

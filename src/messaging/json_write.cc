@@ -50,35 +50,30 @@ std::size_t next_escape(std::string_view text, std::size_t from) {
 constexpr std::size_t kLeastGrowthBytes = 256;
 constexpr std::size_t kMostGrowthBytes = 64 * 1024;
 
-// Size of the pieces handed to a piece writer. Each piece is one write to
-// the file, and every write wakes whoever watches the file's directory;
-// the buffer is taken once and reused, so a larger piece costs its size in
-// memory and no more.
-constexpr std::size_t kPieceBytes = 256 * 1024;
-
 // Writes text through a raw cursor into `out`, which is kept a little ahead
 // of what was written and cut back to it at the end: a document of
 // millions of small pieces pays no per-piece bookkeeping of std::string.
-// With a piece writer, the text goes to it in pieces of about kPieceBytes
-// as it is made, instead of being kept whole in `out`.
+// With a sink, `out` is the caller's buffer: the text goes to the sink each
+// time the buffer is full, instead of being kept whole in `out`.
 class TextWriter {
  public:
-  explicit TextWriter(std::string& out, const JsonPieceWriter* write_piece = nullptr)
-      : out_(out), start_(out.size()), write_piece_(write_piece) {
-    out_.resize(start_ + (write_piece_ != nullptr ? kPieceBytes : kLeastGrowthBytes));
+  explicit TextWriter(std::string& out) : out_(out), start_(out.size()), sink_(nullptr) {
+    out_.resize(start_ + kLeastGrowthBytes);
     cursor_ = out_.data() + start_;
   }
+  TextWriter(std::string& buffer, JsonSink& sink)
+      : out_(buffer), start_(0), sink_(&sink), cursor_(buffer.data()) {}
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter() { out_.resize(static_cast<std::size_t>(cursor_ - out_.data())); }
 
   void value(const JsonValue& value, int pretty_level);
 
-  // Hands what is still held to the piece writer; false when any piece
-  // could not be written.
+  // Hands what is still held to the sink; false when any piece could not
+  // be taken.
   bool finish() {
     hand_over();
-    return pieces_written_;
+    return pieces_taken_;
   }
 
  private:
@@ -86,7 +81,7 @@ class TextWriter {
     auto used = static_cast<std::size_t>(cursor_ - out_.data());
     if (out_.size() - used >= bytes) return;
     // A full piece goes out; only text longer than a piece grows the room.
-    if (write_piece_ != nullptr && used != start_) {
+    if (sink_ != nullptr && used != start_) {
       hand_over();
       used = start_;
       if (out_.size() - used >= bytes) return;
@@ -95,12 +90,12 @@ class TextWriter {
     out_.resize(used + std::max(bytes, growth));
     cursor_ = out_.data() + used;
   }
-  // After a failed piece the rest is made but no longer written.
+  // After a refused piece the rest is made but no longer handed over.
   void hand_over() {
-    if (write_piece_ == nullptr) return;
+    if (sink_ == nullptr) return;
     char* const start = out_.data() + start_;
-    if (pieces_written_ && cursor_ != start) {
-      pieces_written_ = (*write_piece_)(std::string_view(start, cursor_));
+    if (pieces_taken_ && cursor_ != start) {
+      pieces_taken_ = sink_->take(std::string_view(start, cursor_));
     }
     cursor_ = start;
   }
@@ -136,8 +131,8 @@ class TextWriter {
 
   std::string& out_;
   std::size_t start_;
-  const JsonPieceWriter* write_piece_;
-  bool pieces_written_ = true;
+  JsonSink* sink_;
+  bool pieces_taken_ = true;
   char* cursor_;
 };
 
@@ -283,9 +278,8 @@ void append_pretty_json(const JsonValue& value, std::string& out) {
   TextWriter(out).value(value, 0);
 }
 
-bool write_pretty_json(const JsonValue& value, const JsonPieceWriter& write_piece) {
-  std::string piece;
-  TextWriter writer(piece, &write_piece);
+bool write_pretty_json(const JsonValue& value, std::string& buffer, JsonSink& sink) {
+  TextWriter writer(buffer, sink);
   writer.value(value, 0);
   return writer.finish();
 }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,23 +59,41 @@ bool file_exists(const std::string& path);
 // to stable storage before returning.
 std::expected<void, std::string> copy_file_durably(const std::string& from, const std::string& to);
 
+// Moves `from` onto `to`, replacing an existing `to` in one step, and makes
+// the new directory entry durable.
+std::expected<void, std::string> replace_file(const std::string& from, const std::string& to);
+
+// A file written from its start and then put in place of another in one
+// step, so that a reader, or a crash at any moment, finds the other file
+// whole, old or new: create, append as often as needed, flush_and_close,
+// rename_over. Each step fails with the system's description of the error.
+class DurableFile {
+ public:
+  // Opens `path` for writing only, creating it when missing and truncating
+  // it when present.
+  static std::expected<DurableFile, std::string> create(std::string path);
+
+  // Writes all of `bytes` after what was written before, continuing short
+  // and interrupted writes.
+  std::expected<void, std::string> append(std::string_view bytes);
+
+  // Flushes what was written to stable storage and closes the file.
+  std::expected<void, std::string> flush_and_close();
+
+  // After flush_and_close: moves the file onto `target` as replace_file does.
+  std::expected<void, std::string> rename_over(const std::string& target) const;
+
+ private:
+  DurableFile(FileHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+
+  FileHandle file_;
+  std::string path_;
+};
+
 // Creates or truncates `path`, writes all of `bytes` and flushes them to
 // stable storage before returning.
 std::expected<void, std::string> write_durable_file(const std::string& path,
                                                     std::string_view bytes);
-
-// Takes one piece of a file's bytes; false when it could not be written.
-using PieceWriter = std::function<bool(std::string_view)>;
-
-// Creates or truncates `path`, writes each piece that `write_pieces` hands
-// to its writer and flushes them to stable storage before returning. A
-// false from `write_pieces` fails the whole.
-std::expected<void, std::string> write_durable_file_in_pieces(
-    const std::string& path, const std::function<bool(const PieceWriter&)>& write_pieces);
-
-// Moves `from` onto `to`, replacing an existing `to` in one step, and makes
-// the new directory entry durable.
-std::expected<void, std::string> replace_file(const std::string& from, const std::string& to);
 
 // Creates `path` and every missing directory above it.
 std::expected<void, std::string> create_directories(const std::string& path);

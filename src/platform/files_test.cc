@@ -112,6 +112,26 @@ TEST(WriteDurableFile, CreatesOrTruncates) {
   EXPECT_FALSE(write_durable_file(directory.file("missing") + kPathSeparator + "tmp", "x"));
 }
 
+TEST(DurableFile, TruncatesAppendsAndMovesOverTheTarget) {
+  const ScratchDirectory directory;
+  directory.put("storage.json.tmp", "a leftover much longer than the new text");
+  directory.put("storage.json", "old");
+  auto file = DurableFile::create(directory.file("storage.json.tmp"));
+  ASSERT_TRUE(file) << file.error();
+  ASSERT_TRUE(file->append("first "));
+  ASSERT_TRUE(file->append(""));
+  ASSERT_TRUE(file->append("second"));
+  ASSERT_TRUE(file->flush_and_close());
+  EXPECT_EQ(directory.get("storage.json"), "old") << "nothing moves before the rename";
+  ASSERT_TRUE(file->rename_over(directory.file("storage.json")));
+  EXPECT_EQ(directory.get("storage.json"), "first second");
+  EXPECT_FALSE(file_exists(directory.file("storage.json.tmp")));
+
+  const auto missing = DurableFile::create(directory.file("missing") + kPathSeparator + "tmp");
+  ASSERT_FALSE(missing);
+  EXPECT_FALSE(missing.error().empty());
+}
+
 TEST(ReplaceFile, MovesOverAnExistingTarget) {
   const ScratchDirectory directory;
   directory.put("storage.json.tmp", "new");

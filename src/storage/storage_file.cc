@@ -43,6 +43,45 @@ std::expected<void, std::string> copy_through_temporary(const std::string& from,
   return platform::replace_file(temporary_path, to);
 }
 
+// Size of the pieces the new text is written in. Each piece is one write
+// to the file, and every write wakes whoever watches the storage directory;
+// the buffer is taken once per commit, so a larger piece costs its size in
+// memory and no more.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+
+// Appends each piece of text to the file and keeps the first failure.
+class AppendingSink final : public JsonSink {
+ public:
+  explicit AppendingSink(platform::DurableFile& file) : file_(file) {}
+
+  bool take(std::string_view piece) override {
+    appended_ = file_.append(piece);
+    return appended_.has_value();
+  }
+  const std::expected<void, std::string>& appended() const { return appended_; }
+
+ private:
+  platform::DurableFile& file_;
+  std::expected<void, std::string> appended_;
+};
+
+// The temporary file holding the pretty-printed text of `document`, written
+// and flushed, for the caller to rename into place. The text goes to the
+// file as it is made: held whole, it would be the largest single block of
+// an update.
+std::expected<platform::DurableFile, std::string> write_temporary_file(
+    const std::string& temporary_path, const JsonValue& document) {
+  auto file = platform::DurableFile::create(temporary_path);
+  if (!file) return file;
+  AppendingSink sink(*file);
+  std::string buffer(kPieceBytes, '\0');
+  if (!write_pretty_json(document, buffer, sink)) return std::unexpected(sink.appended().error());
+  if (auto flushed = file->flush_and_close(); !flushed) {
+    return std::unexpected(std::move(flushed.error()));
+  }
+  return file;
+}
+
 }  // namespace
 
 StorageLock::~StorageLock() {
@@ -78,20 +117,17 @@ LoadedStorage load_storage_document(const std::string& storage_path) {
   return {std::nullopt, storage.state != ObjectFileState::kAbsentOrEmpty};
 }
 
-std::expected<void, std::string> commit_storage_document(
-    const std::string& storage_path,
-    const std::function<bool(const platform::PieceWriter&)>& write_pieces) {
+std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
+                                                         const JsonValue& document) {
   const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
   if (platform::file_exists(storage_path)) {
     // A stale backup is better than none, and the new text must still go in.
     (void)copy_through_temporary(storage_path, sibling_path(storage_path, kBackupExtension),
                                  temporary_path);
   }
-  if (auto written = platform::write_durable_file_in_pieces(temporary_path, write_pieces);
-      !written) {
-    return std::unexpected("Write error: " + written.error());
-  }
-  if (auto renamed = platform::replace_file(temporary_path, storage_path); !renamed) {
+  auto written = write_temporary_file(temporary_path, document);
+  if (!written) return std::unexpected("Write error: " + written.error());
+  if (auto renamed = written->rename_over(storage_path); !renamed) {
     return std::unexpected("Rename error: " + renamed.error());
   }
   return {};

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <expected>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -48,16 +47,14 @@ struct LoadedStorage {
 // while holding the StorageLock.
 LoadedStorage load_storage_document(const std::string& storage_path);
 
-// Replaces the storage file with the bytes `write_pieces` hands over piece
-// by piece as it makes them: the current file is copied durably to the
-// temporary file and that is renamed over the backup; then the new bytes go
-// durably to the temporary file, which is renamed over the storage file. A
-// crash at any moment leaves each file old or whole. Fails with a text that
-// starts "Write error: " (also when `write_pieces` fails) or "Rename error: ",
-// leaving the storage file as it was. Call only while holding the
-// StorageLock.
-std::expected<void, std::string> commit_storage_document(
-    const std::string& storage_path,
-    const std::function<bool(const platform::PieceWriter&)>& write_pieces);
+// Replaces the storage file with the pretty-printed text of `document`:
+// the current file is copied durably to the temporary file and that is
+// renamed over the backup; then the new text goes durably to the temporary
+// file as it is made, which is renamed over the storage file. A crash at any
+// moment leaves each file old or whole. Fails with a text that starts
+// "Write error: " or "Rename error: ", leaving the storage file as it was.
+// Call only while holding the StorageLock.
+std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
+                                                         const JsonValue& document);
 
 }  // namespace tolvanik

@@ -7,19 +7,20 @@
 #include <string>
 #include <string_view>
 
+#include "support/json_text.h"
 #include "support/scratch_directory.h"
 
 namespace tolvanik {
 namespace {
 
+using testing::json;
 using testing::read_file;
 using testing::ScratchDirectory;
 using testing::write_file;
 
-std::expected<void, std::string> commit_text(const std::string& storage_path,
+std::expected<void, std::string> commit_json(const std::string& storage_path,
                                              std::string_view text) {
-  return commit_storage_document(
-      storage_path, [text](const platform::PieceWriter& write) { return write(text); });
+  return commit_storage_document(storage_path, json(text).root());
 }
 
 class StorageFileTest : public ::testing::Test {
@@ -84,16 +85,29 @@ TEST_F(StorageFileTest, LoadTellsApartNothingFromContentItCannotRead) {
 }
 
 TEST_F(StorageFileTest, CommitWithoutStorageFileMakesNoBackup) {
-  ASSERT_TRUE(commit_text(storage(), "{\n  \"a\": 1\n}"));
+  ASSERT_TRUE(commit_json(storage(), R"({"a":1})"));
   EXPECT_EQ(read_file(storage()), "{\n  \"a\": 1\n}");
   EXPECT_FALSE(exists(backup()));
   EXPECT_FALSE(exists(temporary()));
 }
 
+TEST_F(StorageFileTest, CommitWritesADocumentOfManyPiecesWhole) {
+  std::string templates;
+  for (int i = 0; i < 10000; ++i) {
+    templates += (i ? "," : "") + std::string(R"({"id":"t)") + std::to_string(i) +
+                 R"(","name":"\u0001 \"quoted\" \u00e9","colors":[]})";
+  }
+  const JsonDocument document = json(R"({"tolvanik_templates":[)" + templates + "]}");
+  const std::string text = to_pretty_json(document.root());
+  ASSERT_GT(text.size(), 3 * 256 * 1024u);
+  ASSERT_TRUE(commit_storage_document(storage(), document.root()));
+  EXPECT_EQ(read_file(storage()), text);
+}
+
 TEST_F(StorageFileTest, CommitBacksUpThePreviousFileByteForByte) {
   write_file(storage(), "not even json\r\n");
   write_file(temporary(), std::string(10000, 'x'));
-  ASSERT_TRUE(commit_text(storage(), "{}"));
+  ASSERT_TRUE(commit_json(storage(), "{}"));
   EXPECT_EQ(read_file(backup()), "not even json\r\n");
   EXPECT_EQ(read_file(storage()), "{}") << "a longer leftover temporary file is truncated";
   EXPECT_FALSE(exists(temporary()));
@@ -103,7 +117,7 @@ TEST_F(StorageFileTest, FailedWriteOrRenameLeavesTheStorageFileAsItWas) {
   write_file(storage(), "{\"kept\": true}");
   // A directory where the temporary file should go makes the write fail.
   std::filesystem::create_directory(temporary());
-  const auto write_failed = commit_text(storage(), "{}");
+  const auto write_failed = commit_json(storage(), "{}");
   ASSERT_FALSE(write_failed);
   EXPECT_TRUE(write_failed.error().starts_with("Write error: ")) << write_failed.error();
   EXPECT_EQ(read_file(storage()), "{\"kept\": true}");
@@ -113,7 +127,7 @@ TEST_F(StorageFileTest, FailedWriteOrRenameLeavesTheStorageFileAsItWas) {
   const std::string directory_path = dir.file("dir.json");
   std::filesystem::create_directory(directory_path);
   write_file(dir.file("dir.json/inner"), "x");
-  const auto rename_failed = commit_text(directory_path, "{}");
+  const auto rename_failed = commit_json(directory_path, "{}");
   ASSERT_FALSE(rename_failed);
   EXPECT_TRUE(rename_failed.error().starts_with("Rename error: ")) << rename_failed.error();
   EXPECT_EQ(read_file(dir.file("dir.json/inner")), "x");

@@ -56,10 +56,6 @@ double unix_millis_stamp(std::chrono::nanoseconds now_since_epoch) {
       std::chrono::duration_cast<std::chrono::milliseconds>(now_since_epoch).count());
 }
 
-namespace {
-
-// The storage document after the update, built in `arena`; nothing when
-// the message carries no "templates" array.
 std::optional<JsonValue> updated_document(const JsonDocument& stored, const JsonDocument& message,
                                           double stamp, JsonArena& arena) {
   const JsonValue* templates = message.root().find("templates");
@@ -72,23 +68,6 @@ std::optional<JsonValue> updated_document(const JsonDocument& stored, const Json
                                 {"tolvanik_last_modified", JsonValue::number(stamp)},
                                 {"tolvanik_templates", merged}}},
                               arena);
-}
-
-}  // namespace
-
-std::optional<std::string> updated_storage_text(const JsonDocument& stored,
-                                                const JsonDocument& message, double stamp) {
-  JsonArena arena;
-  const std::optional<JsonValue> document = updated_document(stored, message, stamp, arena);
-  if (!document) return std::nullopt;
-  // The same writer as the update's own, so that what is checked of this
-  // text holds for the file.
-  std::string text;
-  write_pretty_json(*document, [&text](std::string_view piece) {
-    text.append(piece);
-    return true;
-  });
-  return text;
 }
 
 std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
@@ -113,11 +92,7 @@ std::expected<UpdateOutcome, std::string> update_storage(const std::string& stor
   JsonArena arena;
   const std::optional<JsonValue> document =
       updated_document(loaded.document ? *loaded.document : no_document, message, stamp, arena);
-  // The text goes to the file as it is made: held whole, it would be the
-  // largest single block of an update.
-  const auto committed = commit_storage_document(
-      storage_path,
-      [&](const platform::PieceWriter& write) { return write_pretty_json(*document, write); });
+  const auto committed = commit_storage_document(storage_path, *document);
   if (!committed) return std::unexpected(committed.error());
   return UpdateOutcome::kCommitted;
 }

@@ -23,12 +23,12 @@ enum class UpdateOutcome {
 std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
                                                          const JsonDocument& message);
 
-// The text of the storage document after merging `message` into `stored`
-// (a root that is not an object counts as the empty object) with `stamp`
-// as the time of the change; nothing when the message carries no
-// "templates" array. Touches no file.
-std::optional<std::string> updated_storage_text(const JsonDocument& stored,
-                                                const JsonDocument& message, double stamp);
+// The storage document after merging `message` into `stored` (a root that
+// is not an object counts as the empty object) with `stamp` as the time of
+// the change, built in `arena` and sharing the untouched parts of `stored`;
+// nothing when the message carries no "templates" array. Touches no file.
+std::optional<JsonValue> updated_document(const JsonDocument& stored, const JsonDocument& message,
+                                          double stamp, JsonArena& arena);
 
 // The stamp an update stores for `now_since_epoch`: whole milliseconds, 0
 // before the epoch.

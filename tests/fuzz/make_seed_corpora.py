@@ -71,9 +71,10 @@ def main() -> None:
             split(b"", storage_bytes) + b"\x01\x00",
             split(b"[1]", b'{"a":1}') + b"\x01\x01",
         ],
-        # The stored document, then the incoming message.
-        "storage_update": [split(storage_bytes, m) for m in messages[3:]]
-        + [split(b"", messages[3])],
+        # The stored document, then the incoming message; the last two bytes
+        # pick the size of the pieces the new text is written in.
+        "storage_update": [split(storage_bytes, m) + b"\x00\x01" for m in messages[3:]]
+        + [split(b"", messages[3]) + b"\xff\xff"],
     }
     for name, seeds in corpora.items():
         folder = out / name

@@ -1,7 +1,8 @@
 // Any stored document and any incoming message through the merge that an
-// update commits. The new document must parse, keep every member the host
-// does not own exactly as it was, hold one record per incoming template,
-// and leave the desktop's own members of a matched record untouched.
+// update commits, written by the update's own writer in pieces of any size.
+// The new document must parse, keep every member the host does not own
+// exactly as it was, hold one record per incoming template, and leave the
+// desktop's own members of a matched record untouched.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -26,6 +27,17 @@ void require(bool condition) {
 std::string text_of(const JsonValue* value) {
   return value ? tolvanik::to_compact_json(*value) : std::string("absent");
 }
+
+// Keeps every piece the writer hands over, as the file would.
+class TextSink final : public tolvanik::JsonSink {
+ public:
+  bool take(std::string_view piece) override {
+    require(!piece.empty());
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+};
 
 bool is_host_member(std::string_view name) {
   return name == "tolvanik_templates" || name == "tolvanik_active_template" ||
@@ -78,6 +90,7 @@ void check_record(const JsonValue& record, const JsonValue& incoming, const Json
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
+  const auto piece_bytes = provider.ConsumeIntegralInRange<std::size_t>(1, 1 << 16);
   const std::string stored_text = provider.ConsumeRandomLengthString();
   const std::string message_text = provider.ConsumeRemainingBytesAsString();
   const auto message = tolvanik::parse_json(message_text);
@@ -87,19 +100,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const double stamp =
       last_modified && last_modified->is_number() ? last_modified->as_double() : 1796200000000.0;
 
-  const auto text = tolvanik::updated_storage_text(stored, *message, stamp);
+  tolvanik::JsonArena arena;
+  const auto updated = tolvanik::updated_document(stored, *message, stamp, arena);
   const JsonValue* templates = message->root().find("templates");
   if (!templates || !templates->is_array()) {
-    require(!text);
+    require(!updated);
     return 0;
   }
-  require(text.has_value());
-  const auto written = tolvanik::parse_json(*text);
+  require(updated.has_value());
+  TextSink sink;
+  std::string buffer(piece_bytes, '\0');
+  require(tolvanik::write_pretty_json(*updated, buffer, sink));
+  const auto written = tolvanik::parse_json(sink.text);
   require(written.has_value());
   const JsonValue& document = written->root();
   require(document.is_object());
-  // The file holds the document in its one pretty form.
-  require(tolvanik::to_pretty_json(document) == *text);
+  // The file holds the document in its one pretty form, whatever the pieces.
+  require(tolvanik::to_pretty_json(document) == sink.text);
 
   // Every member the host does not own is kept as it was, and nothing else
   // comes in beside the host's three.

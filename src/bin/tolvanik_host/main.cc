@@ -28,7 +28,7 @@ int main() {
   tolvanik::platform::prepare_process();
   const std::string storage_path = tolvanik::storage_path_from_environment();
   if (tolvanik::is_desktop_app_running()) {
-    tolvanik::platform::keep_freed_memory();
+    tolvanik::platform::keep_freed_memory_in_one_heap();
     tolvanik::run_event_loop(storage_path);
   } else {
     run_one_shot(storage_path);

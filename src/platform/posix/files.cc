@@ -25,6 +25,14 @@ bool fault_injected() {
   return true;
 }
 
+// A refused copy looks like a file system that cannot copy between files.
+bool kernel_copy_refused() {
+  const int refusal = kernel_copy_refusal();
+  if (refusal == 0) return false;
+  errno = refusal;
+  return true;
+}
+
 std::expected<FileHandle, std::string> open_file(const std::string& path, int flags) {
   if (fault_injected()) return std::unexpected(last_error_text());
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
@@ -57,6 +65,7 @@ void sync_directory_of(const std::string& path) {
 // false with errno set when that fails.
 bool copy_in_kernel(int source, int copy) {
   constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
+  if (kernel_copy_refused()) return false;
   while (true) {
     if (fault_injected()) return false;
     const ssize_t copied = copy_file_range(source, nullptr, copy, nullptr, kMostPerCall, 0);
@@ -171,30 +180,23 @@ std::expected<void, std::string> copy_file_durably(const std::string& from, cons
   return {};
 }
 
-std::expected<void, std::string> write_durable_file_in_pieces(
-    const std::string& path, const std::function<bool(const PieceWriter&)>& write_pieces) {
+std::expected<DurableFile, std::string> DurableFile::create(std::string path) {
   auto file = open_file(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (!file) return std::unexpected(std::move(file.error()));
-  const int fd = fd_of(*file);
-  int write_error = 0;
-  const bool written = write_pieces([&](std::string_view piece) {
-    if (!fault_injected() && write_all(fd, piece)) return true;
-    write_error = errno;
-    return false;
-  });
-  if (!written) {
-    errno = write_error != 0 ? write_error : EIO;
+  return DurableFile(std::move(*file), std::move(path));
+}
+
+std::expected<void, std::string> DurableFile::append(std::string_view bytes) {
+  if (fault_injected() || !write_all(fd_of(file_), bytes)) {
     return std::unexpected(last_error_text());
   }
-  if (fault_injected() || fsync(fd) != 0) return std::unexpected(last_error_text());
-  if (close(static_cast<int>(file->release())) != 0) return std::unexpected(last_error_text());
   return {};
 }
 
-std::expected<void, std::string> write_durable_file(const std::string& path,
-                                                    std::string_view bytes) {
-  return write_durable_file_in_pieces(path,
-                                      [bytes](const PieceWriter& write) { return write(bytes); });
+std::expected<void, std::string> DurableFile::flush_and_close() {
+  if (fault_injected() || fsync(fd_of(file_)) != 0) return std::unexpected(last_error_text());
+  if (close(static_cast<int>(file_.release())) != 0) return std::unexpected(last_error_text());
+  return {};
 }
 
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {

@@ -12,7 +12,7 @@ constexpr int kNeverTrim = 1 << 30;
 
 }  // namespace
 
-void keep_freed_memory() {
+void keep_freed_memory_in_one_heap() {
   // Fixed values also stop the library from moving the thresholds itself.
   mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
   mallopt(M_TRIM_THRESHOLD, kNeverTrim);

@@ -148,34 +148,25 @@ std::expected<void, std::string> copy_file_durably(const std::string& from, cons
   return {};
 }
 
-std::expected<void, std::string> write_durable_file_in_pieces(
-    const std::string& path, const std::function<bool(const PieceWriter&)>& write_pieces) {
+std::expected<DurableFile, std::string> DurableFile::create(std::string path) {
   auto file = open_file(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!file) return std::unexpected(std::move(file.error()));
-  const HANDLE handle = handle_of(*file);
-  DWORD write_error = ERROR_SUCCESS;
-  const bool written = write_pieces([&](std::string_view piece) {
-    if (write_all(handle, piece)) return true;
-    write_error = GetLastError();
-    return false;
-  });
-  if (!written) {
-    SetLastError(write_error != ERROR_SUCCESS ? write_error : ERROR_WRITE_FAULT);
-    return std::unexpected(last_error_text());
-  }
-  // Without the flush a power loss soon after a save could leave both the
-  // storage file and its backup torn.
-  if (!FlushFileBuffers(handle)) return std::unexpected(last_error_text());
-  if (!CloseHandle(reinterpret_cast<HANDLE>(file->release()))) {
-    return std::unexpected(last_error_text());
-  }
+  return DurableFile(std::move(*file), std::move(path));
+}
+
+std::expected<void, std::string> DurableFile::append(std::string_view bytes) {
+  if (!write_all(handle_of(file_), bytes)) return std::unexpected(last_error_text());
   return {};
 }
 
-std::expected<void, std::string> write_durable_file(const std::string& path,
-                                                    std::string_view bytes) {
-  return write_durable_file_in_pieces(path,
-                                      [bytes](const PieceWriter& write) { return write(bytes); });
+std::expected<void, std::string> DurableFile::flush_and_close() {
+  // Without the flush a power loss soon after a save could leave both the
+  // storage file and its backup torn.
+  if (!FlushFileBuffers(handle_of(file_))) return std::unexpected(last_error_text());
+  if (!CloseHandle(reinterpret_cast<HANDLE>(file_.release()))) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
 }
 
 std::expected<void, std::string> replace_file(const std::string& from, const std::string& to) {

@@ -2,8 +2,8 @@
 
 namespace tolvanik::platform {
 
-// The C runtime's heap offers no setting for this: large blocks go back to
-// the system when freed.
-void keep_freed_memory() {}
+// The C runtime has one process heap already, and it offers no setting to
+// keep memory: large blocks go back to the system when freed.
+void keep_freed_memory_in_one_heap() {}
 
 }  // namespace tolvanik::platform
