@@ -20,6 +20,10 @@ std::optional<std::string> environment_variable(std::string_view name);
 
 // The program's arguments after its name, as UTF-8. On systems whose own
 // command line is Unicode it is read from there, not from `argv`.
+// Defined in the library tolvanik_arguments, which only the programs that
+// read their arguments link: on Windows the split comes from the shell's
+// library, which a program importing it loads, with a train of others, at
+// every start.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
 }  // namespace tolvanik::platform

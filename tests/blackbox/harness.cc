@@ -74,15 +74,22 @@ std::optional<std::string> run_to_end(const std::vector<std::string>& argv) {
   return child->output_bytes();
 }
 
-// Runs a helper command to its end with its standard streams on the null
-// device, for a command that leaves a daemon behind which must not hold on
-// to any pipe of ours.
-bool run_detached_from_pipes(const std::vector<std::string>& argv) {
+// Starts a helper command with no pipe of ours among its standard streams,
+// for a command that leaves processes behind: its input comes from `input`
+// (the null device when -1), its output and errors are appended to `log`.
+// Yields its process id, or nothing.
+std::optional<pid_t> start_unpiped(const std::vector<std::string>& argv, const fs::path& log,
+                                   int input = -1) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (input >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   std::vector<char*> arguments;
   for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
   arguments.push_back(nullptr);
@@ -90,9 +97,17 @@ bool run_detached_from_pipes(const std::vector<std::string>& argv) {
   const int spawned =
       posix_spawnp(&pid, arguments[0], &actions, nullptr, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return false;
+  if (spawned != 0) return std::nullopt;
+  return pid;
+}
+
+// Runs a helper command to its end as start_unpiped does; true when it
+// ended with status 0.
+bool run_unpiped(const std::vector<std::string>& argv, const fs::path& log = "/dev/null") {
+  const auto pid = start_unpiped(argv, log);
+  if (!pid) return false;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  while (waitpid(*pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -101,6 +116,13 @@ bool run_detached_from_pipes(const std::vector<std::string>& argv) {
 // One Wine prefix for the whole run: taken from WINEPREFIX when the caller
 // made one, otherwise created here and removed at exit. Programs under Wine
 // get the prefix's own APPDATA, found once here.
+//
+// Wine's services (services.exe, winedevice.exe, ...) start with the first
+// Wine program and write to its standard error, and a driver host of theirs
+// now and then faults while it starts. So they start here, under programs
+// whose output goes to wine-services.log in the build directory, and a
+// program that waits on a pipe of this process until it ends keeps them
+// from ever shutting down and starting again under a test's host.
 class WineSession {
  public:
   static WineSession& get() {
@@ -120,8 +142,9 @@ class WineSession {
       setenv("WINEPREFIX", owned_prefix_.c_str(), 1);
       // Without a persistent server every Wine start after a pause of a few
       // seconds boots the prefix's services again, which takes seconds.
-      run_detached_from_pipes({"wineserver", "-p"});
+      run_unpiped({"wineserver", "-p"});
     }
+    start_services();
     const auto windows_path = run_to_end({"wine", "cmd", "/c", "echo %APPDATA%"});
     if (!windows_path) {
       problem_ = "could not ask Wine for APPDATA";
@@ -135,17 +158,32 @@ class WineSession {
     appdata_ = fs::path(trim_line_end(*unix_path));
   }
 
+  void start_services() {
+    const fs::path log = native_build_dir() / "wine-services.log";
+    std::ofstream(log, std::ios::trunc);
+    run_unpiped({"wine", "cmd", "/c", "exit"}, log);
+    int keeper_input[2];
+    if (pipe2(keeper_input, O_CLOEXEC) != 0) return;
+    // It waits for input that never comes; its input ends with this process,
+    // however that ends.
+    start_unpiped({"wine", "cmd", "/c", "pause"}, log, keeper_input[0]);
+    close(keeper_input[0]);
+    keeper_input_ = keeper_input[1];
+  }
+
   // Runs at exit: a prefix made here goes away with its server.
   ~WineSession() {
+    if (keeper_input_ >= 0) close(keeper_input_);
     if (owned_prefix_.empty()) return;
     // The server writes the registry into the prefix as it goes down.
-    run_detached_from_pipes({"wineserver", "-k"});
-    run_detached_from_pipes({"wineserver", "-w"});
+    run_unpiped({"wineserver", "-k"});
+    run_unpiped({"wineserver", "-w"});
     std::error_code ignored;
     fs::remove_all(owned_prefix_, ignored);
   }
 
   fs::path owned_prefix_;
+  int keeper_input_ = -1;
   std::optional<fs::path> appdata_;
   std::string problem_;
 };

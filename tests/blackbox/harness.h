@@ -19,7 +19,9 @@
 // Each test gets a fresh temporary directory holding a copy of the host and
 // the fake tasklist, and an empty storage location. Under Wine the storage
 // directory lies in the Wine prefix (Wine gives programs its own APPDATA), so
-// Wine tests must run one at a time, as GoogleTest runs them.
+// Wine tests must run one at a time, as GoogleTest runs them. Wine's own
+// services are started before the first Wine test and write to
+// wine-services.log in the build directory, never into a test's output.
 #pragma once
 
 #include <gtest/gtest.h>

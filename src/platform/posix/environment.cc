@@ -16,8 +16,4 @@ std::optional<std::string> environment_variable(std::string_view name) {
   return std::string(value);
 }
 
-std::vector<std::string> program_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
-
 }  // namespace tolvanik::platform
