@@ -6,6 +6,7 @@
 
 #include "bin/tolvanik_register/install.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -43,9 +44,10 @@ std::string frame_of(std::string_view payload) {
 }
 
 std::optional<Registration> find_in_registry(const RegistryEntry& user_entry) {
-  for (const auto hive :
-       {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
-    const RegistryEntry entry{hive, user_entry.key};
+  for (const Scope scope : kLookupOrder) {
+    const RegistryEntry entry{scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
+                                                    : platform::RegistryHive::kLocalMachine,
+                              user_entry.key};
     const auto value = platform::read_registry_default(entry.hive, entry.key);
     if (value && *value) return Registration{registry_path_text(entry), **value};
   }
@@ -64,32 +66,28 @@ std::optional<Registration> find_registration(const Site& user_site, const Site&
 
 struct LoadedManifest {
   Manifest manifest;
-  BrowserFamily family = BrowserFamily::kChromium;
   std::string manifest_path;
 };
 
-struct HostStart {
+struct HostRun {
   std::vector<std::string> arguments;
   std::string working_directory;
 };
 
-// How the manifest's browser starts the host: Chromium passes the caller's
-// origin and runs the host in its own folder; Firefox passes the manifest's
-// path and the add-on id and keeps its own working directory.
-HostStart browser_start(const LoadedManifest& loaded) {
+// The arguments and working folder the manifest's browser gives the host.
+HostRun browser_start(const LoadedManifest& loaded) {
   const Manifest& manifest = loaded.manifest;
-  if (loaded.family == BrowserFamily::kFirefox) {
-    return {{loaded.manifest_path, manifest.allowed_extensions.front()}, "."};
+  if (manifest.family->host_start == HostStart::kManifestAndIdInBrowserFolder) {
+    return {{loaded.manifest_path, manifest.allowed.front()}, "."};
   }
-  const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
-  return {{manifest.allowed_origins.front()}, manifest.path.substr(0, last)};
+  return {{manifest.allowed.front()}, directory_of(manifest.path, platform::kPathSeparator)};
 }
 
 std::expected<Answer, std::string> ask_host(const LoadedManifest& loaded,
                                             std::string_view request) {
   const Manifest& manifest = loaded.manifest;
   const auto started = platform::monotonic_now();
-  const HostStart start = browser_start(loaded);
+  const HostRun start = browser_start(loaded);
   const auto run = platform::run_with_input(manifest.path, start.arguments, start.working_directory,
                                             frame_of(request), kHostTimeout);
   if (!run) return std::unexpected("the host could not be started: " + run.error());
@@ -105,18 +103,19 @@ std::expected<Answer, std::string> ask_host(const LoadedManifest& loaded,
 }
 
 std::expected<LoadedManifest, std::string> load_manifest(const Registration& registration,
-                                                         BrowserFamily family,
-                                                         const Options& options) {
+                                                         const Family& family,
+                                                         const Options& options,
+                                                         const SiteBase& base) {
   const auto text = platform::read_whole_file(registration.manifest_path);
   if (!text) return std::unexpected("cannot read the manifest: " + text.error());
   auto manifest = read_manifest(*text, family);
   if (!manifest) return std::unexpected("the manifest is invalid: " + manifest.error());
   manifest->path =
-      host_seen_by_browser(manifest->path, registration.manifest_path, platform::has_registry());
+      host_seen_by_browser(manifest->path, registration.manifest_path, base.relative_host_paths);
   const auto problems =
-      manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path), family);
+      manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path));
   if (!problems.empty()) return std::unexpected("the manifest is invalid: " + problems.front());
-  return LoadedManifest{std::move(*manifest), family, registration.manifest_path};
+  return LoadedManifest{std::move(*manifest), registration.manifest_path};
 }
 
 // Checks one browser's registration; yields the manifest of a host that
@@ -124,6 +123,7 @@ std::expected<LoadedManifest, std::string> load_manifest(const Registration& reg
 std::expected<std::optional<LoadedManifest>, std::string> check_site(const Site& user_site,
                                                                      const Site& system_site,
                                                                      const Options& options,
+                                                                     const SiteBase& base,
                                                                      std::ostream& out) {
   const std::string& label = user_site.browsers;
   const auto registration = find_registration(user_site, system_site);
@@ -135,7 +135,7 @@ std::expected<std::optional<LoadedManifest>, std::string> check_site(const Site&
   if (registration->where != registration->manifest_path) {
     out << label << ": manifest " << registration->manifest_path << "\n";
   }
-  auto manifest = load_manifest(*registration, user_site.family, options);
+  auto manifest = load_manifest(*registration, *user_site.family, options, base);
   if (!manifest) {
     out << label << ": " << manifest.error() << "\n";
     return std::unexpected(manifest.error());
@@ -178,7 +178,7 @@ void report_storage(const LoadedManifest& manifest, std::ostream& out) {
 }  // namespace
 
 std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists, BrowserFamily family) {
+                                           bool host_exists) {
   std::vector<std::string> problems;
   if (manifest.name != expected_name) {
     problems.push_back("\"name\" is \"" + manifest.name + "\", not \"" +
@@ -190,16 +190,14 @@ std::vector<std::string> manifest_problems(const Manifest& manifest, std::string
   } else if (!host_exists) {
     problems.push_back("\"path\" " + manifest.path + " does not exist");
   }
-  if (family == BrowserFamily::kFirefox) {
-    if (manifest.allowed_extensions.empty()) problems.push_back("\"allowed_extensions\" is empty");
-    for (const auto& id : manifest.allowed_extensions) {
-      if (!is_valid_extension_id(id)) problems.push_back("add-on id \"" + id + "\" is malformed");
-    }
-    return problems;
+  const Family& family = *manifest.family;
+  if (manifest.allowed.empty()) {
+    problems.push_back(quoted(family.allowed_key) + " is empty");
   }
-  if (manifest.allowed_origins.empty()) problems.push_back("\"allowed_origins\" is empty");
-  for (const auto& origin : manifest.allowed_origins) {
-    if (!is_valid_origin(origin)) problems.push_back("origin \"" + origin + "\" is malformed");
+  for (const auto& entry : manifest.allowed) {
+    if (!family.is_valid_entry(entry)) {
+      problems.push_back(std::string(family.entry_name) + " \"" + entry + "\" is malformed");
+    }
   }
   return problems;
 }
@@ -228,7 +226,7 @@ int run_check(const Options& options, std::ostream& out) {
   std::vector<std::string> answered;
   std::string first_problem;
   for (std::size_t i = 0; i < user_sites.size(); ++i) {
-    const auto result = check_site(user_sites[i], system_sites[i], options, out);
+    const auto result = check_site(user_sites[i], system_sites[i], options, base, out);
     if (!result) {
       if (first_problem.empty()) first_problem = user_sites[i].browsers + ": " + result.error();
     } else if (*result) {

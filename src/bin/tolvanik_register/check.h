@@ -11,16 +11,15 @@
 
 namespace tolvanik::registration {
 
-// What keeps a browser of `family` from starting the host of `manifest`,
+// What keeps a browser of the manifest's family from starting its host,
 // read as the manifest of `expected_name`; empty when nothing does.
 std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists,
-                                           BrowserFamily family = BrowserFamily::kChromium);
+                                           bool host_exists);
 
 // The host a browser starts for a manifest at `manifest_path` that names
-// `host_path`. The browsers on Windows take a relative path from the
-// manifest's folder (`relative_allowed`); elsewhere it stays as it is, and
-// manifest_problems finds it not absolute.
+// `host_path`. Where the browsers take a relative path from the manifest's
+// folder (`relative_allowed`) it is resolved there; elsewhere it stays as it
+// is, and manifest_problems finds it not absolute.
 std::string host_seen_by_browser(const std::string& host_path, const std::string& manifest_path,
                                  bool relative_allowed);
 

@@ -144,6 +144,7 @@ std::expected<void, std::string> remove_manifest(const std::string& path,
 SiteBase this_system_base(const std::string& host_directory) {
   SiteBase base;
   base.uses_registry = platform::has_registry();
+  base.relative_host_paths = base.uses_registry;
   base.separator = kPathSeparator;
   base.host_directory = host_directory;
   base.user_home_directory = platform::environment_variable("HOME").value_or("");
@@ -153,14 +154,14 @@ SiteBase this_system_base(const std::string& host_directory) {
 std::expected<std::vector<std::string>, std::string> install(const Options& options) {
   const auto host = host_path(options);
   if (!host) return std::unexpected(host.error());
-  const Manifest manifest{options.name, "Tolvanik desktop bridge", *host,
-                          "stdio",      options.origins,           options.extension_ids};
   Journal journal;
   std::vector<std::string> lines;
   std::vector<std::string> written_manifests;
   const SiteBase base = this_system_base(directory_of(*host, kPathSeparator));
   for (const Site& site : registration_sites(options, base)) {
-    const std::string text = manifest_text(manifest, site.family);
+    const Manifest manifest{site.family, options.name, "Tolvanik desktop bridge",
+                            *host,       "stdio",      options.allowed.at(site.family)};
+    const std::string text = manifest_text(manifest);
     if (auto written = write_site(site, text, written_manifests, journal, options, lines);
         !written) {
       journal.roll_back();

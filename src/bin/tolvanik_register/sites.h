@@ -20,7 +20,7 @@ struct RegistryEntry {
 struct Site {
   // The browsers served, as "chrome" or "chrome, vivaldi".
   std::string browsers;
-  BrowserFamily family = BrowserFamily::kChromium;
+  const Family* family = &kChromiumFamily;
   std::string manifest_path;
   std::optional<RegistryEntry> registry;
 };
@@ -28,6 +28,10 @@ struct Site {
 // What the sites are computed from besides the options.
 struct SiteBase {
   bool uses_registry = false;
+  // Browsers that find hosts through the registry, on Windows, also take a
+  // host path relative to the manifest's folder (Chromium's and Firefox's
+  // launchers); elsewhere the path must be absolute.
+  bool relative_host_paths = false;
   char separator = '/';
   // Where the manifests go on a system with a registry: beside the host,
   // Firefox's under a name of its own.
