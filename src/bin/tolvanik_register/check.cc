@@ -48,7 +48,8 @@ std::optional<Registration> find_in_registry(const RegistryEntry& user_entry) {
     const RegistryEntry entry{scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
                                                     : platform::RegistryHive::kLocalMachine,
                               user_entry.key};
-    const auto value = platform::read_registry_default(entry.hive, entry.key);
+    const auto value =
+        platform::read_registry_default(entry.hive, entry.key, platform::RegistryView::kOwn);
     if (value && *value) return Registration{registry_path_text(entry), **value};
   }
   return std::nullopt;

@@ -16,6 +16,9 @@ namespace {
 
 using platform::kPathSeparator;
 
+// Install writes in the view this program sees, and reads back there.
+constexpr auto kOwnView = platform::RegistryView::kOwn;
+
 // Undo steps for what has been written, run newest first when a later step
 // fails.
 class Journal {
@@ -80,7 +83,7 @@ std::expected<void, std::string> write_manifest(const std::string& path, const s
 
 std::expected<void, std::string> write_key(const RegistryEntry& entry, const std::string& value,
                                            Journal& journal, const Options& options) {
-  auto previous = platform::read_registry_default(entry.hive, entry.key);
+  auto previous = platform::read_registry_default(entry.hive, entry.key, kOwnView);
   if (auto written = platform::write_registry_default(entry.hive, entry.key, value); !written) {
     return std::unexpected("cannot write the registry key " + registry_path_text(entry) + ": " +
                            written.error() + permission_hint(options));
@@ -122,7 +125,7 @@ bool manifest_still_registered(const Options& options, const std::string& manife
         std::string(browser.registry_key) + "\\NativeMessagingHosts\\" + options.name;
     for (const auto hive :
          {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
-      const auto value = platform::read_registry_default(hive, key);
+      const auto value = platform::read_registry_default(hive, key, kOwnView);
       if (value && *value == manifest_path) return true;
     }
   }
@@ -183,7 +186,8 @@ std::expected<std::vector<std::string>, std::string> uninstall(const Options& op
       }
       continue;
     }
-    const auto value = platform::read_registry_default(site.registry->hive, site.registry->key);
+    const auto value =
+        platform::read_registry_default(site.registry->hive, site.registry->key, kOwnView);
     if (!value || !*value) continue;
     if (auto deleted = platform::delete_registry_key(site.registry->hive, site.registry->key);
         !deleted) {
