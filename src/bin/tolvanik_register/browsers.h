@@ -2,8 +2,11 @@
 // apart, and where each browser looks for a native-messaging host.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string_view>
+
+#include "platform/registry.h"
 
 namespace tolvanik::registration {
 
@@ -45,6 +48,9 @@ struct Family {
   std::string_view id_hint;
   // Whether a browser started with --user-data-dir reads manifests there.
   bool reads_profile_folder = false;
+  // Whether, among the manifests found in folders, the browser takes the
+  // first valid one rather than the first there is.
+  bool takes_first_valid_in_folders = false;
   HostStart host_start = HostStart::kOriginInHostFolder;
 };
 
@@ -73,27 +79,53 @@ inline constexpr Family kFirefoxFamily{
     .id_form = "<add-on id>",
     .id_hint = "the add-on id, as name@example.com or {GUID}",
     .reads_profile_folder = false,
+    .takes_first_valid_in_folders = true,
     .host_start = HostStart::kManifestAndIdInBrowserFolder,
 };
 
 // Both families, in the order the tool names them.
 inline constexpr const Family* kFamilies[] = {&kChromiumFamily, &kFirefoxFamily};
 
+// Whose registration a lookup place holds: the current user's, or the one
+// for every user of the machine.
+enum class Scope { kUser, kMachine };
+
+struct RegistryStep {
+  Scope scope;
+  platform::RegistryView view;
+};
+
+// The order in which every browser reads the registry, the same for both
+// families: HKCU, then HKLM's 32-bit view, then its 64-bit view. HKCU's
+// Software key is one key in both views (Microsoft, "Registry Keys Affected
+// by WOW64"), so it is read once.
+inline constexpr RegistryStep kRegistryOrder[] = {
+    {Scope::kUser, platform::RegistryView::kOwn},
+    {Scope::kMachine, platform::RegistryView::k32Bit},
+    {Scope::kMachine, platform::RegistryView::k64Bit},
+};
+
+// The order of the folders on systems without a registry: the user's
+// before the system's.
+inline constexpr Scope kFolderOrder[] = {Scope::kUser, Scope::kMachine};
+
 struct Browser {
   std::string_view id;
   const Family* family = &kChromiumFamily;
-  // Below HKCU or HKLM; the browser reads NativeMessagingHosts\<name> there.
-  std::string_view registry_key;
+  // The keys below HKCU or HKLM whose NativeMessagingHosts\<name> the
+  // browser reads, in its order within each hive and view; the first is its
+  // own, the one install writes.
+  std::array<std::string_view, 3> registry_keys;
   // Below the user's home folder.
   std::string_view user_folder;
-  // The folder every user's browser reads.
+  // The folder every user's browser reads, below the system root.
   std::string_view system_folder;
+  // Its machine and user policies, below HKLM and HKCU; and the folder of
+  // its managed policy files elsewhere, below the system root. Empty where
+  // they are not known.
+  std::string_view policy_key;
+  std::string_view policy_folder;
 };
-
-// Where every browser looks, in this order: the current user's
-// registration before the one for all users.
-enum class Scope { kUser, kMachine };
-inline constexpr Scope kLookupOrder[] = {Scope::kUser, Scope::kMachine};
 
 // Every browser, in the order the tool reports them.
 std::span<const Browser> all_browsers();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bin/tolvanik_register/host_run.h"
+
 namespace tolvanik::registration {
 namespace {
 
@@ -124,6 +126,68 @@ TEST(StatusReply, GivesTheTemplateCountAndTheDesktopState) {
   EXPECT_FALSE(read_status_reply(R"({"type":"status"})"));
   EXPECT_EQ(reply_type(R"({"type":"pong"})"), "pong");
   EXPECT_EQ(reply_type("no json"), std::nullopt);
+}
+
+Entry found_at(std::string where, Scope scope, EntryRole role, bool valid) {
+  Entry entry;
+  entry.scope = scope;
+  entry.where = std::move(where);
+  entry.role = role;
+  if (!valid) entry.problems.push_back("cannot read the manifest: gone");
+  return entry;
+}
+
+TEST(JudgeBrowser, AStaleEntryThatWinsFailsAndNamesWhatToRemove) {
+  BrowserFindings chrome;
+  chrome.entries = {
+      found_at("HKLM\\Software\\WOW6432Node\\X", Scope::kMachine, EntryRole::kUsed, false),
+      found_at("HKLM\\Software\\X", Scope::kMachine, EntryRole::kShadowed, true)};
+  judge_browser(chrome);
+  EXPECT_EQ(chrome.problems,
+            (std::vector<std::string>{"remove HKLM\\Software\\WOW6432Node\\X: the browser uses it "
+                                      "instead of the valid registration at HKLM\\Software\\X",
+                                      "cannot read the manifest: gone"}));
+
+  BrowserFindings answering;
+  answering.entries = {found_at("HKCU\\X", Scope::kUser, EntryRole::kUsed, true)};
+  answering.ping = PingFinding{true, R"({"type":"pong"})", 5, ""};
+  judge_browser(answering);
+  EXPECT_TRUE(answering.reaches_host());
+  answering.ping->reply = R"({"type":"error"})";
+  judge_browser(answering);
+  EXPECT_EQ(answering.problems, std::vector<std::string>{"the host answered no pong"});
+}
+
+TEST(JudgeBrowser, APolicyFailsTheBrowserWhateverTheHostAnswers) {
+  const PolicyOutcome off = weigh_policies(
+      {{std::string(kUserLevelHostsPolicy), Scope::kMachine, "HKLM\\P", false}}, "h", true);
+  BrowserFindings per_user;
+  per_user.entries = {found_at("HKCU\\X", Scope::kUser, EntryRole::kIgnored, true)};
+  per_user.policies = off.findings;
+  judge_browser(per_user);
+  EXPECT_EQ(per_user.problems, std::vector<std::string>{off.findings[0].effect});
+
+  BrowserFindings blocked;
+  blocked.entries = {found_at("HKCU\\X", Scope::kUser, EntryRole::kUsed, true)};
+  blocked.policies = {{"NativeMessagingBlocklist", "HKLM\\P", "[\"*\"]",
+                       "the host is blocked by NativeMessagingBlocklist", true}};
+  blocked.ping = PingFinding{true, R"({"type":"pong"})", 5, ""};
+  judge_browser(blocked);
+  EXPECT_FALSE(blocked.reaches_host());
+  EXPECT_EQ(blocked.problems.front(), "the host is blocked by NativeMessagingBlocklist");
+}
+
+TEST(WithoutUserFolders, WritesEachFolderInItsGeneralFormOnlyWholeAndInnermostFirst) {
+  const std::vector<UserFolder> folders = {{"C:\\Users\\Zoë\\AppData\\Local", "%LOCALAPPDATA%"},
+                                           {"C:\\Users\\Zoë", "%USERPROFILE%"},
+                                           {"/home/zoe", "~"}};
+  EXPECT_EQ(
+      without_user_folders("c:\\users\\Zoë\\AppData\\Local\\T\\h.exe does not exist", folders),
+      "%LOCALAPPDATA%\\T\\h.exe does not exist");
+  EXPECT_EQ(without_user_folders("C:\\Users\\Zoë\\x.json, C:\\Users\\Zoë2\\y", folders),
+            "%USERPROFILE%\\x.json, C:\\Users\\Zoë2\\y");
+  EXPECT_EQ(without_user_folders("/home/zoe/.config and /home/zoey and x/home/zoe", folders),
+            "~/.config and /home/zoey and x/home/zoe");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/user_folders.h"
 
 namespace tolvanik::registration {
 namespace {
@@ -122,7 +123,7 @@ std::expected<void, std::string> write_site(const Site& site, const std::string&
 bool manifest_still_registered(const Options& options, const std::string& manifest_path) {
   for (const Browser& browser : all_browsers()) {
     const std::string key =
-        std::string(browser.registry_key) + "\\NativeMessagingHosts\\" + options.name;
+        std::string(browser.registry_keys.front()) + "\\NativeMessagingHosts\\" + options.name;
     for (const auto hive :
          {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
       const auto value = platform::read_registry_default(hive, key, kOwnView);
@@ -151,6 +152,11 @@ SiteBase this_system_base(const std::string& host_directory) {
   base.separator = kPathSeparator;
   base.host_directory = host_directory;
   base.user_home_directory = platform::environment_variable("HOME").value_or("");
+  base.system_root = platform::environment_variable("TOLVANIK_SYSTEM_ROOT").value_or("");
+  for (const auto& folder : platform::user_folder_variables()) {
+    const auto path = platform::environment_variable(folder.variable);
+    if (path && !path->empty()) base.user_folders.push_back({*path, std::string(folder.written)});
+  }
   return base;
 }
 

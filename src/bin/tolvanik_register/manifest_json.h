@@ -22,6 +22,8 @@ struct Manifest {
   std::string type;
   // The extensions allowed to talk to the host.
   std::vector<std::string> allowed;
+
+  bool operator==(const Manifest&) const = default;
 };
 
 // The manifest as the browsers of its family read it, pretty-printed, with

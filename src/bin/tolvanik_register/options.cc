@@ -44,10 +44,18 @@ const Family* family_of_option(std::string_view option) {
   return nullptr;
 }
 
+// The option that takes no value, or null.
+bool* flag_of(Options& options, std::string_view option) {
+  if (option == "--all-users") return &options.all_users;
+  if (option == "--json") return &options.json;
+  return nullptr;
+}
+
 // Which options each action takes besides --name.
 bool takes_option(Action action, std::string_view option) {
   if (option == "--name" || option == "--browser" || option == "--profile") return true;
   if (option == "--all-users") return action != Action::kCheck;
+  if (option == "--json") return action == Action::kCheck;
   if (option == "--host" || family_of_option(option)) return action == Action::kInstall;
   return false;
 }
@@ -170,9 +178,9 @@ std::expected<Options, std::string> parse_options(std::span<const std::string> a
       return std::unexpected("unexpected argument \"" + arguments[i] + "\" for " +
                              arguments.front() + ": see --help");
     }
-    if (option == "--all-users") {
-      if (value) return std::unexpected("--all-users takes no value");
-      options.all_users = true;
+    if (bool* flag = flag_of(options, option)) {
+      if (value) return std::unexpected(std::string(option) + " takes no value");
+      *flag = true;
       continue;
     }
     if (!value) {
@@ -201,7 +209,7 @@ Usage:
   tolvanik_register install --extension-id ID [--extension-id ...] [--origin ...]
                             [--name NAME] [--browser LIST] [--all-users] [--host PATH]
   tolvanik_register uninstall [--name NAME] [--browser LIST] [--all-users] [--profile DIR]
-  tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR]
+  tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR] [--json]
   tolvanik_register --version | --help
 
   --origin        an extension allowed to talk to the host (32 letters a-p as its id)
@@ -213,10 +221,13 @@ Usage:
   --all-users     register for every user of the machine instead of the current one
   --profile       only for a Chromium-family browser started with --user-data-dir=DIR
   --host          the tolvanik_host to register (default: the one beside this tool)
+  --json          check prints one JSON object, to attach to a support request
 
 install replaces an earlier registration of the same name; uninstall removes exactly
-what install wrote. check tells whether each browser finds the host and whether it
-answers; its status is 0 only when every registered host answers.
+what install wrote. check shows every registration each browser finds, in the browser's
+order, the policies that decide whether it starts the host, whether the host answers,
+and how the storage file is; its status is 0 only when every registered host answers
+and the storage file is sound.
 )";
 }
 

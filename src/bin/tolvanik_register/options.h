@@ -29,6 +29,8 @@ struct Options {
   // browser whose extension identity was given.
   std::vector<const Browser*> browsers;
   bool all_users = false;
+  // check prints one JSON object instead of its lines.
+  bool json = false;
   std::optional<std::string> profile;
   std::optional<std::string> host;
 };

@@ -25,6 +25,13 @@ struct Site {
   std::optional<RegistryEntry> registry;
 };
 
+// One of the user's own folders as it is on this machine, and how a report
+// meant to be passed on writes it instead ("%APPDATA%", "~").
+struct UserFolder {
+  std::string path;
+  std::string written;
+};
+
 // What the sites are computed from besides the options.
 struct SiteBase {
   bool uses_registry = false;
@@ -38,6 +45,12 @@ struct SiteBase {
   std::string host_directory;
   // The user's home folder on a system without one.
   std::string user_home_directory;
+  // Put before every system-wide folder (/etc/..., /usr/lib/...), so that
+  // a package can be staged, and tests need not touch the real ones; empty
+  // normally.
+  std::string system_root;
+  // The innermost first.
+  std::vector<UserFolder> user_folders;
 };
 
 // One site per distinct key or manifest file, in the order of the browsers.
