@@ -20,7 +20,7 @@ constexpr std::string_view kChromeKey = "Software\\Google\\Chrome";
 //   there is (launch_context_posix.cc, FindManifest).
 // - Edge's own key, then Chromium's, then Chrome's (Microsoft Edge's
 //   native messaging documentation).
-// - Vivaldi reads Chrome's key rather than one of its own (measured).
+// - Vivaldi reads Chrome's key; no key of its own is known.
 // - Firefox on Windows: HKCU, HKLM's 32-bit view, HKLM's 64-bit view, the
 //   first entry found; elsewhere ~/.mozilla before the system folder, the
 //   first valid manifest (Firefox, NativeManifests.sys.mjs, _winLookup and
