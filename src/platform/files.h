@@ -2,11 +2,13 @@
 // UTF-8; failures carry the system's description of the error.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tolvanik::platform {
 
@@ -106,5 +108,18 @@ std::expected<std::string, std::string> absolute_path(const std::string& path);
 
 // True when `path` names a regular file (or a link to one).
 bool is_regular_file(const std::string& path);
+
+// Tries for at most `patience` to take the lock that lock_whole_file takes:
+// true when it was taken (let go with unlock_whole_file), false when
+// another holder kept it all that time.
+std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
+                                                     std::chrono::milliseconds patience);
+
+// True when `path` lies on a network drive: a UNC path or a drive the
+// system reports as remote on Windows, a network file system elsewhere.
+bool is_on_network_drive(const std::string& path);
+
+// The names of the regular files in `folder`, in byte order.
+std::expected<std::vector<std::string>, std::string> files_in_folder(const std::string& folder);
 
 }  // namespace tolvanik::platform

@@ -1,21 +1,41 @@
-// The system registry, where Windows browsers look up native-messaging hosts.
-// Key paths are below the hive, with "\" between components; text is UTF-8.
+// The system registry, where Windows browsers look up native-messaging hosts
+// and their policies. Key paths are below the hive, with "\" between
+// components; text is UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvanik::platform {
 
 enum class RegistryHive { kCurrentUser, kLocalMachine };
 
+// Which of the two registry views of a 64-bit system a key is read in:
+// the one this program sees by itself, or the 32-bit or 64-bit programs'
+// view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+enum class RegistryView { kOwn, k32Bit, k64Bit };
+
 // False on systems whose browsers find hosts through folders instead.
 bool has_registry();
 
-// The default value of `key` when it is a string; nothing when the key or
-// its default value does not exist.
-std::expected<std::optional<std::string>, std::string> read_registry_default(
+// The default value of `key` in `view` when it is a string; nothing when
+// the key or its default value does not exist.
+std::expected<std::optional<std::string>, std::string> read_registry_default(RegistryHive hive,
+                                                                             const std::string& key,
+                                                                             RegistryView view);
+
+// The DWORD value `name` of `key`; nothing when the key or the value does
+// not exist.
+std::expected<std::optional<std::uint32_t>, std::string> read_registry_dword(
+    RegistryHive hive, const std::string& key, const std::string& name);
+
+// The string values of `key` in the order the registry lists them, as the
+// list policies keep theirs ("1", "2", ...); values of other types are
+// passed over. Nothing when the key does not exist.
+std::expected<std::optional<std::vector<std::string>>, std::string> read_registry_strings(
     RegistryHive hive, const std::string& key);
 
 // Creates `key` as needed and sets its default value to the string `value`.

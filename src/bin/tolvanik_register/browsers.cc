@@ -6,26 +6,104 @@
 namespace tolvanik::registration {
 namespace {
 
-constexpr auto kChromium = BrowserFamily::kChromium;
+constexpr std::string_view kOriginScheme = "chrome-extension://";
+constexpr std::size_t kExtensionIdLength = 32;
 
-// Vivaldi on Windows reads Chrome's key rather than one of its own.
+constexpr std::string_view kChromeKey = "Software\\Google\\Chrome";
+
+// Each browser's lookup, with where each rule comes from:
+// - The Chromium family on Windows reads HKCU only while the policy
+//   NativeMessagingUserLevelHosts allows per-user hosts, then HKLM; in each
+//   view its own key before Chrome's (Chromium, launch_context_win.cc,
+//   FindManifest and GetManifestPath); elsewhere the user's folder, again
+//   only while allowed, before the system's, taking the first manifest
+//   there is (launch_context_posix.cc, FindManifest).
+// - Edge's own key, then Chromium's, then Chrome's (Microsoft Edge's
+//   native messaging documentation).
+// - Vivaldi reads Chrome's key; no key of its own is known.
+// - Firefox on Windows: HKCU, HKLM's 32-bit view, HKLM's 64-bit view, the
+//   first entry found; elsewhere ~/.mozilla before the system folder, the
+//   first valid manifest (Firefox, NativeManifests.sys.mjs, _winLookup and
+//   _tryPaths).
+// - Policies: each browser's policy documentation (Chrome Enterprise and
+//   Microsoft Edge policy references, Brave's Group Policy page, Chromium's
+//   Linux quick start); Vivaldi's are not known here and Firefox has none
+//   for native messaging.
 constexpr std::array kBrowsers{
-    Browser{"chrome", kChromium, "Software\\Google\\Chrome",
-            ".config/google-chrome/NativeMessagingHosts", "/etc/opt/chrome/native-messaging-hosts"},
-    Browser{"edge", kChromium, "Software\\Microsoft\\Edge",
-            ".config/microsoft-edge/NativeMessagingHosts", "/etc/opt/edge/native-messaging-hosts"},
-    Browser{"chromium", kChromium, "Software\\Chromium", ".config/chromium/NativeMessagingHosts",
-            "/etc/chromium/native-messaging-hosts"},
-    Browser{"brave", kChromium, "Software\\BraveSoftware\\Brave-Browser",
+    Browser{"chrome",
+            &kChromiumFamily,
+            {kChromeKey},
+            ".config/google-chrome/NativeMessagingHosts",
+            "/etc/opt/chrome/native-messaging-hosts",
+            "Software\\Policies\\Google\\Chrome",
+            "/etc/opt/chrome/policies/managed"},
+    Browser{"edge",
+            &kChromiumFamily,
+            {"Software\\Microsoft\\Edge", "Software\\Chromium", kChromeKey},
+            ".config/microsoft-edge/NativeMessagingHosts",
+            "/etc/opt/edge/native-messaging-hosts",
+            "Software\\Policies\\Microsoft\\Edge",
+            "/etc/opt/edge/policies/managed"},
+    Browser{"chromium",
+            &kChromiumFamily,
+            {"Software\\Chromium", kChromeKey},
+            ".config/chromium/NativeMessagingHosts",
+            "/etc/chromium/native-messaging-hosts",
+            "Software\\Policies\\Chromium",
+            "/etc/chromium/policies/managed"},
+    Browser{"brave",
+            &kChromiumFamily,
+            {"Software\\BraveSoftware\\Brave-Browser", kChromeKey},
             ".config/BraveSoftware/Brave-Browser/NativeMessagingHosts",
-            "/etc/opt/brave/native-messaging-hosts"},
-    Browser{"vivaldi", kChromium, "Software\\Google\\Chrome",
-            ".config/vivaldi/NativeMessagingHosts", "/etc/opt/vivaldi/native-messaging-hosts"},
-    Browser{"firefox", BrowserFamily::kFirefox, "Software\\Mozilla",
-            ".mozilla/native-messaging-hosts", "/usr/lib/mozilla/native-messaging-hosts"},
+            "/etc/opt/brave/native-messaging-hosts",
+            "Software\\Policies\\BraveSoftware\\Brave",
+            "/etc/brave/policies/managed"},
+    Browser{"vivaldi",
+            &kChromiumFamily,
+            {kChromeKey},
+            ".config/vivaldi/NativeMessagingHosts",
+            "/etc/opt/vivaldi/native-messaging-hosts",
+            "",
+            ""},
+    Browser{"firefox",
+            &kFirefoxFamily,
+            {"Software\\Mozilla"},
+            ".mozilla/native-messaging-hosts",
+            "/usr/lib/mozilla/native-messaging-hosts",
+            "",
+            ""},
 };
 
 }  // namespace
+
+bool is_valid_origin(std::string_view origin) {
+  if (!origin.starts_with(kOriginScheme) || !origin.ends_with('/')) return false;
+  const std::string_view id =
+      origin.substr(kOriginScheme.size(), origin.size() - kOriginScheme.size() - 1);
+  return id.size() == kExtensionIdLength &&
+         std::ranges::all_of(id, [](char c) { return c >= 'a' && c <= 'p'; });
+}
+
+bool is_valid_addon_id(std::string_view id) {
+  const auto is_hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  if (id.size() == 38 && id.front() == '{' && id.back() == '}') {
+    for (std::size_t i = 1; i < 37; ++i) {
+      const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+      if (dash ? id[i] != '-' : !is_hex(id[i])) return false;
+    }
+    return true;
+  }
+  const std::size_t at = id.find('@');
+  if (at == std::string_view::npos || at + 1 == id.size()) return false;
+  const auto is_id_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+  };
+  return std::ranges::all_of(id.substr(0, at), is_id_char) &&
+         std::ranges::all_of(id.substr(at + 1), is_id_char);
+}
 
 std::span<const Browser> all_browsers() { return kBrowsers; }
 

@@ -1,255 +1,174 @@
 #include "bin/tolvanik_register/check.h"
 
-#include <chrono>
-#include <cstdint>
-#include <optional>
+#include <algorithm>
+#include <map>
 
+#include "bin/tolvanik_register/host_run.h"
 #include "bin/tolvanik_register/install.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/registry.h"
 #include "storage/location.h"
+#include "tolvanik_version.h"
 
 namespace tolvanik::registration {
 namespace {
 
-using namespace std::chrono_literals;
+// The host log is not written yet: check reports it off, with no file.
+HostLogState host_log_state() { return {}; }
 
-// Generous: a cold start under a busy system or an emulator takes seconds.
-constexpr auto kHostTimeout = 20s;
-
-struct Registration {
-  std::string where;
-  std::string manifest_path;
-};
-
-struct Answer {
-  std::string payload;
-  std::chrono::milliseconds round_trip{};
-};
-
-bool is_absolute(std::string_view path) {
-  if (path.starts_with('/') || path.starts_with("\\\\")) return true;
-  return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-std::string frame_of(std::string_view payload) {
-  const auto length = static_cast<std::uint32_t>(payload.size());
-  std::string frame;
-  for (int shift = 0; shift < 32; shift += 8) frame.push_back(static_cast<char>(length >> shift));
-  frame.append(payload);
-  return frame;
-}
-
-std::optional<Registration> find_in_registry(const RegistryEntry& user_entry) {
-  for (const auto hive :
-       {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
-    const RegistryEntry entry{hive, user_entry.key};
-    const auto value = platform::read_registry_default(entry.hive, entry.key);
-    if (value && *value) return Registration{registry_path_text(entry), **value};
+BrowserFindings find_for_browser(const Browser& browser, const Options& options,
+                                 const SiteBase& base) {
+  BrowserFindings findings;
+  findings.browser = browser.id;
+  findings.entries =
+      find_entries(lookup_places(browser, options.name, base), *browser.family, options.name, base);
+  const bool has_user_entries = std::ranges::any_of(
+      findings.entries, [](const Entry& entry) { return entry.scope == Scope::kUser; });
+  PolicyOutcome policies =
+      weigh_policies(read_policies(browser, base), options.name, has_user_entries);
+  assign_roles(findings.entries, *browser.family, policies.user_level_allowed);
+  findings.policies = std::move(policies.findings);
+  const Entry* used = findings.used_entry();
+  if (base.uses_registry && used && used->manifest) {
+    const bool per_user =
+        without_user_folders(used->manifest->path, base.user_folders) != used->manifest->path;
+    if (auto rules = program_rules_finding(per_user)) findings.policies.push_back(*rules);
   }
-  return std::nullopt;
+  return findings;
 }
 
-std::optional<Registration> find_registration(const Site& user_site, const Site& system_site) {
-  if (user_site.registry) return find_in_registry(*user_site.registry);
-  for (const Site* site : {&user_site, &system_site}) {
-    if (platform::file_exists(site->manifest_path)) {
-      return Registration{site->manifest_path, site->manifest_path};
+BrowserFindings find_for_profile(const Options& options, const SiteBase& base) {
+  BrowserFindings findings;
+  findings.browser = "profile";
+  const LookupPlace place = profile_place(*options.profile, options.name, base.separator);
+  findings.entries = find_entries({&place, 1}, kChromiumFamily, options.name, base);
+  assign_roles(findings.entries, kChromiumFamily, true);
+  return findings;
+}
+
+// Starts each host once, however many browsers use its manifest.
+void ping_used_host(BrowserFindings& browser, std::map<std::string, PingFinding>& pings) {
+  const Entry* used = browser.used_entry();
+  if (!used || !used->problems.empty()) return;
+  auto known = pings.find(used->manifest_path);
+  if (known == pings.end()) {
+    const auto answer = ask_host(*used->manifest, used->manifest_path, R"({"type":"ping"})");
+    PingFinding ping{answer.has_value(), answer ? answer->payload : "",
+                     answer ? answer->round_trip.count() : 0, answer ? "" : answer.error()};
+    known = pings.emplace(used->manifest_path, std::move(ping)).first;
+  }
+  browser.ping = known->second;
+}
+
+// Browsers that found exactly the same are told as one: "chrome, vivaldi".
+std::vector<BrowserFindings> merge_same(std::vector<BrowserFindings> all) {
+  std::vector<BrowserFindings> merged;
+  for (BrowserFindings& browser : all) {
+    const auto same = std::ranges::find_if(
+        merged, [&](const BrowserFindings& other) { return other.same_findings(browser); });
+    if (same == merged.end()) {
+      merged.push_back(std::move(browser));
+    } else {
+      same->browser += ", " + browser.browser;
     }
   }
-  return std::nullopt;
+  return merged;
 }
 
-struct LoadedManifest {
-  Manifest manifest;
-  BrowserFamily family = BrowserFamily::kChromium;
-  std::string manifest_path;
-};
-
-struct HostStart {
-  std::vector<std::string> arguments;
-  std::string working_directory;
-};
-
-// How the manifest's browser starts the host: Chromium passes the caller's
-// origin and runs the host in its own folder; Firefox passes the manifest's
-// path and the add-on id and keeps its own working directory.
-HostStart browser_start(const LoadedManifest& loaded) {
-  const Manifest& manifest = loaded.manifest;
-  if (loaded.family == BrowserFamily::kFirefox) {
-    return {{loaded.manifest_path, manifest.allowed_extensions.front()}, "."};
-  }
-  const std::size_t last = manifest.path.find_last_of(platform::has_registry() ? "\\/" : "/");
-  return {{manifest.allowed_origins.front()}, manifest.path.substr(0, last)};
+StatusAsker status_asker(const std::vector<BrowserFindings>& browsers) {
+  const auto answering = std::ranges::find_if(browsers, &BrowserFindings::reaches_host);
+  if (answering == browsers.end()) return nullptr;
+  const Entry& used = *answering->used_entry();
+  return [manifest = *used.manifest, path = used.manifest_path]() -> std::optional<std::string> {
+    const auto answer = ask_host(manifest, path, R"({"type":"getStatus"})");
+    if (!answer) return std::nullopt;
+    return answer->payload;
+  };
 }
 
-std::expected<Answer, std::string> ask_host(const LoadedManifest& loaded,
-                                            std::string_view request) {
-  const Manifest& manifest = loaded.manifest;
-  const auto started = platform::monotonic_now();
-  const HostStart start = browser_start(loaded);
-  const auto run = platform::run_with_input(manifest.path, start.arguments, start.working_directory,
-                                            frame_of(request), kHostTimeout);
-  if (!run) return std::unexpected("the host could not be started: " + run.error());
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(platform::monotonic_now() - started);
-  auto payload = first_frame_payload(run->output);
-  if (!payload) {
-    if (!run->exit_status) return std::unexpected("the host did not answer within 20 s");
-    return std::unexpected("the host exited with status " + std::to_string(*run->exit_status) +
-                           " without an answer");
+std::string verdict_of(const CheckReport& report) {
+  std::string answering;
+  for (const BrowserFindings& browser : report.browsers) {
+    if (!browser.problems.empty()) {
+      return "FAILED: " + browser.browser + ": " + browser.problems.front();
+    }
+    if (browser.reaches_host()) answering += (answering.empty() ? "" : ", ") + browser.browser;
   }
-  return Answer{std::move(*payload), elapsed};
-}
-
-std::expected<LoadedManifest, std::string> load_manifest(const Registration& registration,
-                                                         BrowserFamily family,
-                                                         const Options& options) {
-  const auto text = platform::read_whole_file(registration.manifest_path);
-  if (!text) return std::unexpected("cannot read the manifest: " + text.error());
-  auto manifest = read_manifest(*text, family);
-  if (!manifest) return std::unexpected("the manifest is invalid: " + manifest.error());
-  manifest->path =
-      host_seen_by_browser(manifest->path, registration.manifest_path, platform::has_registry());
-  const auto problems =
-      manifest_problems(*manifest, options.name, platform::is_regular_file(manifest->path), family);
-  if (!problems.empty()) return std::unexpected("the manifest is invalid: " + problems.front());
-  return LoadedManifest{std::move(*manifest), family, registration.manifest_path};
-}
-
-// Checks one browser's registration; yields the manifest of a host that
-// answered, nothing when the browser has no registration, or the problem.
-std::expected<std::optional<LoadedManifest>, std::string> check_site(const Site& user_site,
-                                                                     const Site& system_site,
-                                                                     const Options& options,
-                                                                     std::ostream& out) {
-  const std::string& label = user_site.browsers;
-  const auto registration = find_registration(user_site, system_site);
-  if (!registration) {
-    out << label << ": not registered\n";
-    return std::nullopt;
+  if (answering.empty()) {
+    return "FAILED: " + report.host_name +
+           " is registered for no browser: run tolvanik_register install";
   }
-  out << label << ": registered at " << registration->where << "\n";
-  if (registration->where != registration->manifest_path) {
-    out << label << ": manifest " << registration->manifest_path << "\n";
-  }
-  auto manifest = load_manifest(*registration, user_site.family, options);
-  if (!manifest) {
-    out << label << ": " << manifest.error() << "\n";
-    return std::unexpected(manifest.error());
-  }
-  out << label << ": manifest valid; host " << manifest->manifest.path << "\n";
-  const auto answer = ask_host(*manifest, R"({"type":"ping"})");
-  if (!answer) {
-    out << label << ": ping failed: " << answer.error() << "\n";
-    return std::unexpected(answer.error());
-  }
-  out << label << ": ping answered " << answer->payload << " in " << answer->round_trip.count()
-      << " ms\n";
-  if (reply_type(answer->payload) != "pong") return std::unexpected("the host answered no pong");
-  return std::optional<LoadedManifest>(std::move(*manifest));
-}
-
-void report_storage(const LoadedManifest& manifest, std::ostream& out) {
-  const std::string path = storage_path_from_environment();
-  out << "storage: " << path << "\n";
-  const auto text = platform::read_whole_file(path);
-  if (!platform::file_exists(path)) {
-    out << "storage: no file yet (the desktop application has not saved)\n";
-  } else if (!text) {
-    out << "storage: the file cannot be read: " << text.error() << "\n";
-  } else {
-    out << "storage: the file " << (is_json_document(*text) ? "parses" : "does NOT parse as JSON")
-        << "\n";
-  }
-  const auto answer = ask_host(manifest, R"({"type":"getStatus"})");
-  const auto facts = answer ? read_status_reply(answer->payload) : std::nullopt;
-  if (!facts) {
-    out << "storage: the host gave no status reply\n";
-    return;
-  }
-  out << "storage: " << facts->templates << " templates shown to the extension\n";
-  out << "desktop application: " << (facts->desktop_running ? "running" : "not seen running")
-      << "\n";
+  if (!report.storage.ok()) return "FAILED: storage: " + report.storage.problems.front();
+  return "OK: the host answers for " + answering;
 }
 
 }  // namespace
 
-std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists, BrowserFamily family) {
-  std::vector<std::string> problems;
-  if (manifest.name != expected_name) {
-    problems.push_back("\"name\" is \"" + manifest.name + "\", not \"" +
-                       std::string(expected_name) + "\"");
+void judge_browser(BrowserFindings& browser) {
+  for (const PolicyFinding& policy : browser.policies) {
+    if (policy.stops_host) browser.problems.push_back(policy.effect);
   }
-  if (manifest.type != "stdio") problems.push_back("\"type\" is not \"stdio\"");
-  if (!is_absolute(manifest.path)) {
-    problems.push_back("\"path\" " + manifest.path + " is not absolute");
-  } else if (!host_exists) {
-    problems.push_back("\"path\" " + manifest.path + " does not exist");
-  }
-  if (family == BrowserFamily::kFirefox) {
-    if (manifest.allowed_extensions.empty()) problems.push_back("\"allowed_extensions\" is empty");
-    for (const auto& id : manifest.allowed_extensions) {
-      if (!is_valid_extension_id(id)) problems.push_back("add-on id \"" + id + "\" is malformed");
+  const Entry* used = browser.used_entry();
+  if (used == nullptr) {
+    const auto user_level =
+        std::ranges::find(browser.policies, kUserLevelHostsPolicy, &PolicyFinding::name);
+    const bool ignored = std::ranges::any_of(
+        browser.entries, [](const Entry& entry) { return entry.role == EntryRole::kIgnored; });
+    const auto skipped = std::ranges::find(browser.entries, EntryRole::kSkipped, &Entry::role);
+    if (ignored && user_level != browser.policies.end()) {
+      browser.problems.push_back(user_level->effect);
+    } else if (skipped != browser.entries.end()) {
+      browser.problems.push_back(skipped->problems.front());
     }
-    return problems;
+    return;
   }
-  if (manifest.allowed_origins.empty()) problems.push_back("\"allowed_origins\" is empty");
-  for (const auto& origin : manifest.allowed_origins) {
-    if (!is_valid_origin(origin)) problems.push_back("origin \"" + origin + "\" is malformed");
+  if (!used->problems.empty()) {
+    const auto valid = std::ranges::find_if(browser.entries, [](const Entry& entry) {
+      return entry.role == EntryRole::kShadowed && entry.problems.empty();
+    });
+    if (valid != browser.entries.end()) {
+      browser.problems.push_back("remove " + used->where +
+                                 ": the browser uses it instead of the valid registration at " +
+                                 valid->where);
+    }
+    browser.problems.push_back(used->problems.front());
+  } else if (browser.ping && !browser.ping->answered) {
+    browser.problems.push_back(browser.ping->error);
+  } else if (browser.ping && reply_type(browser.ping->reply) != "pong") {
+    browser.problems.push_back("the host answered no pong");
   }
-  return problems;
 }
 
-std::string host_seen_by_browser(const std::string& host_path, const std::string& manifest_path,
-                                 bool relative_allowed) {
-  if (!relative_allowed || host_path.empty() || is_absolute(host_path)) return host_path;
-  return directory_of(manifest_path, '\\') + '\\' + host_path;
-}
-
-std::optional<std::string> first_frame_payload(std::string_view output) {
-  if (output.size() < 4) return std::nullopt;
-  std::uint32_t length = 0;
-  for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(output[i]);
-  if (output.size() - 4 < length) return std::nullopt;
-  return std::string(output.substr(4, length));
+CheckReport gather_check_report(const Options& options, const SiteBase& base) {
+  std::vector<BrowserFindings> all;
+  if (options.profile) {
+    all.push_back(find_for_profile(options, base));
+  } else {
+    for (const Browser* browser : options.browsers) {
+      all.push_back(find_for_browser(*browser, options, base));
+    }
+  }
+  std::map<std::string, PingFinding> pings;
+  for (BrowserFindings& browser : all) {
+    ping_used_host(browser, pings);
+    judge_browser(browser);
+  }
+  CheckReport report;
+  report.host_name = options.name;
+  report.browsers = merge_same(std::move(all));
+  report.storage = examine_storage(storage_path_from_environment(), status_asker(report.browsers));
+  report.log = host_log_state();
+  report.verdict = verdict_of(report);
+  return report;
 }
 
 int run_check(const Options& options, std::ostream& out) {
   const SiteBase base = this_system_base(std::string());
-  Options all_users = options;
-  all_users.all_users = true;
-  const auto user_sites = registration_sites(options, base);
-  const auto system_sites = registration_sites(all_users, base);
-  std::optional<LoadedManifest> answering;
-  std::vector<std::string> answered;
-  std::string first_problem;
-  for (std::size_t i = 0; i < user_sites.size(); ++i) {
-    const auto result = check_site(user_sites[i], system_sites[i], options, out);
-    if (!result) {
-      if (first_problem.empty()) first_problem = user_sites[i].browsers + ": " + result.error();
-    } else if (*result) {
-      if (!answering) answering = **result;
-      answered.push_back(user_sites[i].browsers);
-    }
+  const CheckReport report = gather_check_report(options, base);
+  if (options.json) {
+    print_json(report, TOLVANIK_VERSION, base.user_folders, out);
+  } else {
+    print_text(report, out);
   }
-  if (answering) report_storage(*answering, out);
-  if (!first_problem.empty()) {
-    out << "verdict: FAILED: " << first_problem << "\n";
-    return 1;
-  }
-  if (answered.empty()) {
-    out << "verdict: FAILED: " << options.name
-        << " is registered for no browser: run tolvanik_register install\n";
-    return 1;
-  }
-  std::string names;
-  for (const auto& name : answered) names += (names.empty() ? "" : ", ") + name;
-  out << "verdict: OK: the host answers for " << names << "\n";
-  return 0;
+  return report.ok() ? 0 : 1;
 }
 
 }  // namespace tolvanik::registration

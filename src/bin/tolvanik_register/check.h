@@ -2,35 +2,25 @@
 #pragma once
 
 #include <ostream>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "bin/tolvanik_register/manifest_json.h"
+#include "bin/tolvanik_register/check_report.h"
 #include "bin/tolvanik_register/options.h"
+#include "bin/tolvanik_register/sites.h"
 
 namespace tolvanik::registration {
 
-// What keeps a browser of `family` from starting the host of `manifest`,
-// read as the manifest of `expected_name`; empty when nothing does.
-std::vector<std::string> manifest_problems(const Manifest& manifest, std::string_view expected_name,
-                                           bool host_exists,
-                                           BrowserFamily family = BrowserFamily::kChromium);
+// What every browser of `options` finds in its own order, what its
+// policies do to the host, whether the host answers, and how the storage
+// file is.
+CheckReport gather_check_report(const Options& options, const SiteBase& base);
 
-// The host a browser starts for a manifest at `manifest_path` that names
-// `host_path`. The browsers on Windows take a relative path from the
-// manifest's folder (`relative_allowed`); elsewhere it stays as it is, and
-// manifest_problems finds it not absolute.
-std::string host_seen_by_browser(const std::string& host_path, const std::string& manifest_path,
-                                 bool relative_allowed);
+// Says what keeps the browser from reaching the host, from what it found
+// and what its ping brought back; the first problem is the verdict's.
+void judge_browser(BrowserFindings& browser);
 
-// The host's reply inside the output of one run: the payload of the first
-// frame, or nothing when the output holds no whole frame.
-std::optional<std::string> first_frame_payload(std::string_view output);
-
-// Prints one line per finding and a verdict; yields the exit status, 0 only
-// when at least one browser has the host registered and every such host
-// answers.
+// Prints the report as text, or as one JSON object with --json; yields the
+// exit status, 0 only when at least one browser reaches the host, every
+// registered browser does, and the storage file is sound.
 int run_check(const Options& options, std::ostream& out);
 
 }  // namespace tolvanik::registration

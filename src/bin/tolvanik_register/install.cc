@@ -10,11 +10,15 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/user_folders.h"
 
 namespace tolvanik::registration {
 namespace {
 
 using platform::kPathSeparator;
+
+// Install writes in the view this program sees, and reads back there.
+constexpr auto kOwnView = platform::RegistryView::kOwn;
 
 // Undo steps for what has been written, run newest first when a later step
 // fails.
@@ -80,7 +84,7 @@ std::expected<void, std::string> write_manifest(const std::string& path, const s
 
 std::expected<void, std::string> write_key(const RegistryEntry& entry, const std::string& value,
                                            Journal& journal, const Options& options) {
-  auto previous = platform::read_registry_default(entry.hive, entry.key);
+  auto previous = platform::read_registry_default(entry.hive, entry.key, kOwnView);
   if (auto written = platform::write_registry_default(entry.hive, entry.key, value); !written) {
     return std::unexpected("cannot write the registry key " + registry_path_text(entry) + ": " +
                            written.error() + permission_hint(options));
@@ -119,10 +123,10 @@ std::expected<void, std::string> write_site(const Site& site, const std::string&
 bool manifest_still_registered(const Options& options, const std::string& manifest_path) {
   for (const Browser& browser : all_browsers()) {
     const std::string key =
-        std::string(browser.registry_key) + "\\NativeMessagingHosts\\" + options.name;
+        std::string(browser.registry_keys.front()) + "\\NativeMessagingHosts\\" + options.name;
     for (const auto hive :
          {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
-      const auto value = platform::read_registry_default(hive, key);
+      const auto value = platform::read_registry_default(hive, key, kOwnView);
       if (value && *value == manifest_path) return true;
     }
   }
@@ -144,23 +148,29 @@ std::expected<void, std::string> remove_manifest(const std::string& path,
 SiteBase this_system_base(const std::string& host_directory) {
   SiteBase base;
   base.uses_registry = platform::has_registry();
+  base.relative_host_paths = base.uses_registry;
   base.separator = kPathSeparator;
   base.host_directory = host_directory;
   base.user_home_directory = platform::environment_variable("HOME").value_or("");
+  base.system_root = platform::environment_variable("TOLVANIK_SYSTEM_ROOT").value_or("");
+  for (const auto& folder : platform::user_folder_variables()) {
+    const auto path = platform::environment_variable(folder.variable);
+    if (path && !path->empty()) base.user_folders.push_back({*path, std::string(folder.written)});
+  }
   return base;
 }
 
 std::expected<std::vector<std::string>, std::string> install(const Options& options) {
   const auto host = host_path(options);
   if (!host) return std::unexpected(host.error());
-  const Manifest manifest{options.name, "Tolvanik desktop bridge", *host,
-                          "stdio",      options.origins,           options.extension_ids};
   Journal journal;
   std::vector<std::string> lines;
   std::vector<std::string> written_manifests;
   const SiteBase base = this_system_base(directory_of(*host, kPathSeparator));
   for (const Site& site : registration_sites(options, base)) {
-    const std::string text = manifest_text(manifest, site.family);
+    const Manifest manifest{site.family, options.name, "Tolvanik desktop bridge",
+                            *host,       "stdio",      options.allowed.at(site.family)};
+    const std::string text = manifest_text(manifest);
     if (auto written = write_site(site, text, written_manifests, journal, options, lines);
         !written) {
       journal.roll_back();
@@ -182,7 +192,8 @@ std::expected<std::vector<std::string>, std::string> uninstall(const Options& op
       }
       continue;
     }
-    const auto value = platform::read_registry_default(site.registry->hive, site.registry->key);
+    const auto value =
+        platform::read_registry_default(site.registry->hive, site.registry->key, kOwnView);
     if (!value || !*value) continue;
     if (auto deleted = platform::delete_registry_key(site.registry->hive, site.registry->key);
         !deleted) {

@@ -6,9 +6,6 @@
 namespace tolvanik::registration {
 namespace {
 
-constexpr std::string_view kOriginScheme = "chrome-extension://";
-constexpr std::size_t kExtensionIdLength = 32;
-
 std::expected<Action, std::string> parse_action(std::string_view word) {
   static const std::map<std::string_view, Action> kActions{
       {"install", Action::kInstall},   {"uninstall", Action::kUninstall}, {"check", Action::kCheck},
@@ -39,13 +36,27 @@ std::expected<std::vector<const Browser*>, std::string> parse_browsers(std::stri
   return browsers;
 }
 
+// The family whose extensions `option` names, or null.
+const Family* family_of_option(std::string_view option) {
+  for (const Family* family : kFamilies) {
+    if (family->id_option == option) return family;
+  }
+  return nullptr;
+}
+
+// The option that takes no value, or null.
+bool* flag_of(Options& options, std::string_view option) {
+  if (option == "--all-users") return &options.all_users;
+  if (option == "--json") return &options.json;
+  return nullptr;
+}
+
 // Which options each action takes besides --name.
 bool takes_option(Action action, std::string_view option) {
   if (option == "--name" || option == "--browser" || option == "--profile") return true;
   if (option == "--all-users") return action != Action::kCheck;
-  if (option == "--origin" || option == "--extension-id" || option == "--host") {
-    return action == Action::kInstall;
-  }
+  if (option == "--json") return action == Action::kCheck;
+  if (option == "--host" || family_of_option(option)) return action == Action::kInstall;
   return false;
 }
 
@@ -60,18 +71,12 @@ class Parser {
                                "\": use lower-case letters, digits, \"_\" and single dots inside");
       }
       options_.name = value;
-    } else if (option == "--origin") {
-      if (!is_valid_origin(value)) {
-        return std::unexpected("invalid --origin \"" + std::string(value) +
-                               "\": write chrome-extension://<32 letters a-p>/");
+    } else if (const Family* family = family_of_option(option)) {
+      if (!family->is_valid_entry(value)) {
+        return std::unexpected("invalid " + std::string(option) + " \"" + std::string(value) +
+                               "\": write " + std::string(family->id_hint));
       }
-      options_.origins.emplace_back(value);
-    } else if (option == "--extension-id") {
-      if (!is_valid_extension_id(value)) {
-        return std::unexpected("invalid --extension-id \"" + std::string(value) +
-                               "\": write the add-on id, as name@example.com or {GUID}");
-      }
-      options_.extension_ids.emplace_back(value);
+      options_.allowed.at(family).emplace_back(value);
     } else if (option == "--browser") {
       auto browsers = parse_browsers(value);
       if (!browsers) return std::unexpected(browsers.error());
@@ -95,23 +100,25 @@ class Parser {
 };
 
 bool has_identity_for(const Options& options, const Browser& browser) {
-  return browser.family == BrowserFamily::kFirefox ? !options.extension_ids.empty()
-                                                   : !options.origins.empty();
+  return !options.allowed.at(browser.family).empty();
 }
 
 // Install registers the browsers it has an extension identity for: those
 // named in --browser must all have one; without --browser, those that do.
 std::expected<void, std::string> check_identities(Options& options, bool browser_given) {
   if (options.action != Action::kInstall) return {};
-  if (options.origins.empty() && options.extension_ids.empty()) {
+  if (std::ranges::all_of(options.allowed,
+                          [](const auto& entry) { return entry.second.empty(); })) {
     return std::unexpected(
         "install needs --origin chrome-extension://<extension id>/ for the extension "
         "(--extension-id <add-on id> for Firefox)");
   }
-  if (options.profile && !options.extension_ids.empty()) {
-    return std::unexpected(
-        "--extension-id and --profile exclude each other: Firefox reads no manifest from a "
-        "profile folder");
+  for (const Family* family : kFamilies) {
+    if (!options.profile || family->reads_profile_folder || options.allowed.at(family).empty()) {
+      continue;
+    }
+    return std::unexpected(std::string(family->id_option) + " and --profile exclude each other: " +
+                           std::string(family->name) + " reads no manifest from a profile folder");
   }
   if (options.profile) return {};
   if (!browser_given) {
@@ -122,9 +129,8 @@ std::expected<void, std::string> check_identities(Options& options, bool browser
   for (const Browser* browser : options.browsers) {
     if (has_identity_for(options, *browser)) continue;
     return std::unexpected("--browser " + std::string(browser->id) + " needs " +
-                           (browser->family == BrowserFamily::kFirefox
-                                ? "--extension-id <add-on id>"
-                                : "--origin chrome-extension://<extension id>/"));
+                           std::string(browser->family->id_option) + " " +
+                           std::string(browser->family->id_form));
   }
   return {};
 }
@@ -151,35 +157,6 @@ bool is_valid_host_name(std::string_view name) {
   });
 }
 
-bool is_valid_origin(std::string_view origin) {
-  if (!origin.starts_with(kOriginScheme) || !origin.ends_with('/')) return false;
-  const std::string_view id =
-      origin.substr(kOriginScheme.size(), origin.size() - kOriginScheme.size() - 1);
-  return id.size() == kExtensionIdLength &&
-         std::ranges::all_of(id, [](char c) { return c >= 'a' && c <= 'p'; });
-}
-
-bool is_valid_extension_id(std::string_view id) {
-  const auto is_hex = [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  };
-  if (id.size() == 38 && id.front() == '{' && id.back() == '}') {
-    for (std::size_t i = 1; i < 37; ++i) {
-      const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-      if (dash ? id[i] != '-' : !is_hex(id[i])) return false;
-    }
-    return true;
-  }
-  const std::size_t at = id.find('@');
-  if (at == std::string_view::npos || at + 1 == id.size()) return false;
-  const auto is_id_char = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
-  };
-  return std::ranges::all_of(id.substr(0, at), is_id_char) &&
-         std::ranges::all_of(id.substr(at + 1), is_id_char);
-}
-
 std::expected<Options, std::string> parse_options(std::span<const std::string> arguments) {
   Options options;
   if (arguments.empty()) {
@@ -201,9 +178,9 @@ std::expected<Options, std::string> parse_options(std::span<const std::string> a
       return std::unexpected("unexpected argument \"" + arguments[i] + "\" for " +
                              arguments.front() + ": see --help");
     }
-    if (option == "--all-users") {
-      if (value) return std::unexpected("--all-users takes no value");
-      options.all_users = true;
+    if (bool* flag = flag_of(options, option)) {
+      if (value) return std::unexpected(std::string(option) + " takes no value");
+      *flag = true;
       continue;
     }
     if (!value) {
@@ -232,7 +209,7 @@ Usage:
   tolvanik_register install --extension-id ID [--extension-id ...] [--origin ...]
                             [--name NAME] [--browser LIST] [--all-users] [--host PATH]
   tolvanik_register uninstall [--name NAME] [--browser LIST] [--all-users] [--profile DIR]
-  tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR]
+  tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR] [--json]
   tolvanik_register --version | --help
 
   --origin        an extension allowed to talk to the host (32 letters a-p as its id)
@@ -244,10 +221,13 @@ Usage:
   --all-users     register for every user of the machine instead of the current one
   --profile       only for a Chromium-family browser started with --user-data-dir=DIR
   --host          the tolvanik_host to register (default: the one beside this tool)
+  --json          check prints one JSON object, to attach to a support request
 
 install replaces an earlier registration of the same name; uninstall removes exactly
-what install wrote. check tells whether each browser finds the host and whether it
-answers; its status is 0 only when every registered host answers.
+what install wrote. check shows every registration each browser finds, in the browser's
+order, the policies that decide whether it starts the host, whether the host answers,
+and how the storage file is; its status is 0 only when every registered host answers
+and the storage file is sound.
 )";
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <expected>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,13 +20,17 @@ inline constexpr std::string_view kDefaultHostName = "io.tolvanik.host";
 struct Options {
   Action action = Action::kHelp;
   std::string name{kDefaultHostName};
-  std::vector<std::string> origins;
-  // Firefox's add-on ids.
-  std::vector<std::string> extension_ids;
+  // The extensions allowed to talk to the host, per family: origins
+  // (--origin) for the Chromium family, add-on ids (--extension-id) for
+  // Firefox.
+  std::map<const Family*, std::vector<std::string>> allowed{{&kChromiumFamily, {}},
+                                                            {&kFirefoxFamily, {}}};
   // Every browser unless --browser narrows the list; for install, every
   // browser whose extension identity was given.
   std::vector<const Browser*> browsers;
   bool all_users = false;
+  // check prints one JSON object instead of its lines.
+  bool json = false;
   std::optional<std::string> profile;
   std::optional<std::string> host;
 };
@@ -33,13 +38,6 @@ struct Options {
 // The browsers' rule for host names: lower-case letters, digits, "_" and
 // ".", with no dot at either end and never two in a row.
 bool is_valid_host_name(std::string_view name);
-
-// "chrome-extension://" and an extension id of 32 letters a to p, then "/".
-bool is_valid_origin(std::string_view origin);
-
-// A Firefox add-on id: address-like ("name@example.com") or a GUID in
-// braces.
-bool is_valid_extension_id(std::string_view id);
 
 // Reads the arguments after the program name. The error is one line that
 // names the argument to fix.

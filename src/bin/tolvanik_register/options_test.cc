@@ -35,16 +35,16 @@ TEST(Origin, NeedsTheSchemeThirtyTwoLettersAToPAndTheSlash) {
   }
 }
 
-TEST(ExtensionId, IsAddressLikeOrABracedGuid) {
+TEST(AddonId, IsAddressLikeOrABracedGuid) {
   for (const char* good : {"tester@tolvanik.example", "@x", "a.b-c_d@e.f", "name@localhost",
                            "{12345678-9abc-DEF0-1234-56789abcdef0}"}) {
-    EXPECT_TRUE(is_valid_extension_id(good)) << good;
+    EXPECT_TRUE(is_valid_addon_id(good)) << good;
   }
   for (const char* bad :
        {"", "tester", "tester@", "a@b@c", "a b@c", "ü@x", "{12345678-9abc-def0-1234-56789abcdef}",
         "12345678-9abc-def0-1234-56789abcdef0", "{12345678-9abc-def0-1234x56789abcdef0}",
         "chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}) {
-    EXPECT_FALSE(is_valid_extension_id(bad)) << bad;
+    EXPECT_FALSE(is_valid_addon_id(bad)) << bad;
   }
 }
 
@@ -57,7 +57,7 @@ TEST(ParseOptions, InstallRegistersTheBrowsersWhoseIdentityItHas) {
   const auto firefox_only = parse({"install", "--extension-id", "a@b", "--extension-id=c@d"});
   ASSERT_TRUE(firefox_only) << firefox_only.error();
   EXPECT_EQ(browser_ids(*firefox_only), std::vector<std::string_view>{"firefox"});
-  EXPECT_EQ(firefox_only->extension_ids, (std::vector<std::string>{"a@b", "c@d"}));
+  EXPECT_EQ(firefox_only->allowed.at(&kFirefoxFamily), (std::vector<std::string>{"a@b", "c@d"}));
 
   const auto chromium_only = parse({"install", "--origin", kOrigin});
   ASSERT_TRUE(chromium_only) << chromium_only.error();
@@ -77,7 +77,7 @@ TEST(ParseOptions, InstallTakesEveryOptionInBothForms) {
                               "--browser", "edge,chrome,edge", "--all-users", "--host", "h"});
   ASSERT_TRUE(options) << options.error();
   EXPECT_EQ(options->action, Action::kInstall);
-  EXPECT_EQ(options->origins.size(), 2u);
+  EXPECT_EQ(options->allowed.at(&kChromiumFamily).size(), 2u);
   EXPECT_EQ(options->name, "a.b");
   ASSERT_EQ(options->browsers.size(), 2u);
   EXPECT_EQ(options->browsers[0]->id, "edge");

@@ -10,15 +10,14 @@ Site site_for(const Options& options, const SiteBase& base, const Browser& brows
   if (base.uses_registry) {
     const auto hive = options.all_users ? platform::RegistryHive::kLocalMachine
                                         : platform::RegistryHive::kCurrentUser;
-    const std::string manifest_name =
-        browser.family == BrowserFamily::kFirefox ? options.name + ".firefox.json" : file_name;
+    const std::string manifest_name = options.name + std::string(browser.family->manifest_suffix);
     return Site{std::string(browser.id), browser.family,
                 base.host_directory + base.separator + manifest_name,
-                RegistryEntry{hive, std::string(browser.registry_key) + "\\NativeMessagingHosts\\" +
-                                        options.name}};
+                RegistryEntry{hive, std::string(browser.registry_keys.front()) +
+                                        "\\NativeMessagingHosts\\" + options.name}};
   }
   const std::string folder =
-      options.all_users ? std::string(browser.system_folder)
+      options.all_users ? base.system_root + std::string(browser.system_folder)
                         : base.user_home_directory + "/" + std::string(browser.user_folder);
   return Site{std::string(browser.id), browser.family, folder + "/" + file_name, std::nullopt};
 }
@@ -34,7 +33,7 @@ std::vector<Site> registration_sites(const Options& options, const SiteBase& bas
   if (options.profile) {
     const char separator = base.separator;
     return {Site{
-        "profile", BrowserFamily::kChromium,
+        "profile", &kChromiumFamily,
         *options.profile + separator + "NativeMessagingHosts" + separator + options.name + ".json",
         std::nullopt}};
   }

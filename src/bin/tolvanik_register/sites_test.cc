@@ -14,7 +14,7 @@ Options options_for(std::vector<std::string_view> browsers, bool all_users = fal
 }
 
 TEST(RegistrationSites, OnWindowsShareOneManifestBesideTheHostAndOneKeyPerBrowserKey) {
-  const SiteBase base{true, '\\', "C:\\Tolvanik", ""};
+  const SiteBase base{true, true, '\\', "C:\\Tolvanik", "", "", {}};
   const auto sites = registration_sites(options_for({"chrome", "edge", "vivaldi"}), base);
   ASSERT_EQ(sites.size(), 2u);
   EXPECT_EQ(sites[0].browsers, "chrome, vivaldi");
@@ -31,7 +31,7 @@ TEST(RegistrationSites, OnWindowsShareOneManifestBesideTheHostAndOneKeyPerBrowse
 }
 
 TEST(RegistrationSites, OnLinuxAreOneManifestPerBrowserFolder) {
-  const SiteBase base{false, '/', "/opt/t", "/home/u"};
+  const SiteBase base{false, false, '/', "/opt/t", "/home/u", "", {}};
   const auto user = registration_sites(options_for({"chromium", "brave"}), base);
   ASSERT_EQ(user.size(), 2u);
   EXPECT_EQ(user[0].manifest_path,
@@ -47,16 +47,16 @@ TEST(RegistrationSites, OnLinuxAreOneManifestPerBrowserFolder) {
 
 TEST(RegistrationSites, FirefoxGetsAManifestOfItsOwnThatNoChromiumSiteShares) {
   const auto windows = registration_sites(options_for({"chrome", "firefox"}, true),
-                                          SiteBase{true, '\\', "C:\\Tolvanik", ""});
+                                          SiteBase{true, true, '\\', "C:\\Tolvanik", "", "", {}});
   ASSERT_EQ(windows.size(), 2u);
   EXPECT_EQ(windows[1].browsers, "firefox");
-  EXPECT_EQ(windows[1].family, BrowserFamily::kFirefox);
+  EXPECT_EQ(windows[1].family, &kFirefoxFamily);
   EXPECT_EQ(windows[1].manifest_path, "C:\\Tolvanik\\io.tolvanik.host.firefox.json");
   EXPECT_EQ(registry_path_text(*windows[1].registry),
             "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\io.tolvanik.host");
   EXPECT_EQ(windows[0].manifest_path, "C:\\Tolvanik\\io.tolvanik.host.json");
 
-  const SiteBase linux_base{false, '/', "/opt/t", "/home/u"};
+  const SiteBase linux_base{false, false, '/', "/opt/t", "/home/u", "", {}};
   EXPECT_EQ(registration_sites(options_for({"firefox"}), linux_base)[0].manifest_path,
             "/home/u/.mozilla/native-messaging-hosts/io.tolvanik.host.json");
   EXPECT_EQ(registration_sites(options_for({"firefox"}, true), linux_base)[0].manifest_path,
@@ -66,7 +66,7 @@ TEST(RegistrationSites, FirefoxGetsAManifestOfItsOwnThatNoChromiumSiteShares) {
 TEST(RegistrationSites, AProfileIsTheOnlySiteAndNeedsNoRegistry) {
   Options options = options_for({"chrome", "edge"});
   options.profile = "D:\\p";
-  const auto sites = registration_sites(options, SiteBase{true, '\\', "C:\\T", ""});
+  const auto sites = registration_sites(options, SiteBase{true, true, '\\', "C:\\T", "", "", {}});
   ASSERT_EQ(sites.size(), 1u);
   EXPECT_EQ(sites[0].manifest_path, "D:\\p\\NativeMessagingHosts\\io.tolvanik.host.json");
   EXPECT_FALSE(sites[0].registry);

@@ -1,13 +1,18 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/file_faults.h"
@@ -15,6 +20,12 @@
 
 namespace tolvanik::platform {
 namespace {
+
+// How often a bounded wait for a lock asks again.
+constexpr auto kLockPollInterval = std::chrono::milliseconds(20);
+
+// The f_type of statfs for NFS, SMB, CIFS and SMB2 mounts (linux/magic.h).
+constexpr unsigned long kNetworkFileSystems[] = {0x6969, 0x517B, 0xFF534D42, 0xFE534D42};
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
 
@@ -239,6 +250,38 @@ std::expected<std::string, std::string> absolute_path(const std::string& path) {
 bool is_regular_file(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
+                                                     std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (set_whole_file_lock(file, F_WRLCK, F_OFD_SETLK) != 0) {
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+      return std::unexpected(last_error_text());
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kLockPollInterval);
+  }
+  return true;
+}
+
+bool is_on_network_drive(const std::string& path) {
+  struct statfs info {};
+  if (statfs(path.c_str(), &info) != 0) return false;
+  return std::ranges::find(kNetworkFileSystems, static_cast<unsigned long>(info.f_type)) !=
+         std::end(kNetworkFileSystems);
+}
+
+std::expected<std::vector<std::string>, std::string> files_in_folder(const std::string& folder) {
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return std::unexpected(last_error_text());
+  std::vector<std::string> names;
+  while (const dirent* item = readdir(listing)) {
+    if (is_regular_file(folder + "/" + item->d_name)) names.emplace_back(item->d_name);
+  }
+  closedir(listing);
+  std::ranges::sort(names);
+  return names;
 }
 
 }  // namespace tolvanik::platform

@@ -12,7 +12,19 @@ std::unexpected<std::string> no_registry() {
 bool has_registry() { return false; }
 
 std::expected<std::optional<std::string>, std::string> read_registry_default(RegistryHive,
+                                                                             const std::string&,
+                                                                             RegistryView) {
+  return no_registry();
+}
+
+std::expected<std::optional<std::uint32_t>, std::string> read_registry_dword(RegistryHive,
+                                                                             const std::string&,
                                                                              const std::string&) {
+  return no_registry();
+}
+
+std::expected<std::optional<std::vector<std::string>>, std::string> read_registry_strings(
+    RegistryHive, const std::string&) {
   return no_registry();
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -17,6 +18,9 @@ constexpr std::size_t kMaxTransfer = 1u << 30;
 // The headers declare this class only for a newer _WIN32_WINNT than the one
 // the build targets; its value is fixed by the system's interface.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// How often a bounded wait for a lock asks again.
+constexpr DWORD kLockPollMilliseconds = 20;
 
 HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
 
@@ -221,6 +225,44 @@ std::expected<std::string, std::string> absolute_path(const std::string& path) {
 bool is_regular_file(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(to_wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
+                                                     std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    OVERLAPPED range{};
+    if (LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &range)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return std::unexpected(last_error_text());
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Sleep(kLockPollMilliseconds);
+  }
+}
+
+bool is_on_network_drive(const std::string& path) {
+  // The long form: \\?\UNC\server\share\... or \\?\C:\...
+  const std::wstring wide = to_wide_path(path);
+  if (wide.starts_with(L"\\\\?\\UNC\\")) return true;
+  if (!wide.starts_with(L"\\\\?\\") || wide.size() < 7 || wide[5] != L':') return false;
+  return GetDriveTypeW(wide.substr(4, 3).c_str()) == DRIVE_REMOTE;
+}
+
+std::expected<std::vector<std::string>, std::string> files_in_folder(const std::string& folder) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((to_wide_path(folder) + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
+  std::vector<std::string> names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      names.push_back(to_utf8_lossy(found.cFileName));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::ranges::sort(names);
+  return names;
 }
 
 }  // namespace tolvanik::platform

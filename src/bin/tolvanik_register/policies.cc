@@ -1,0 +1,174 @@
+#include "bin/tolvanik_register/policies.h"
+
+#include <algorithm>
+
+#include "messaging/json.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace tolvanik::registration {
+namespace {
+
+using platform::RegistryHive;
+
+// Rules for programs set by AppLocker's policy, as its Group Policy writes
+// them; EnforcementMode 0 only audits.
+constexpr std::string_view kProgramRulesKey = "Software\\Policies\\Microsoft\\Windows\\SrpV2\\Exe";
+
+constexpr std::string_view kPerMachineAdvice =
+    "install per machine (msiexec ... ALLUSERS=1, or --all-users)";
+
+std::string registry_text(Scope scope, std::string_view key) {
+  return (scope == Scope::kUser ? "HKCU\\" : "HKLM\\") + std::string(key);
+}
+
+void read_registry_policies(const Browser& browser, std::vector<PolicySetting>& settings) {
+  const std::string key(browser.policy_key);
+  for (const Scope scope : {Scope::kMachine, Scope::kUser}) {
+    const auto hive =
+        scope == Scope::kUser ? RegistryHive::kCurrentUser : RegistryHive::kLocalMachine;
+    const auto flag = platform::read_registry_dword(hive, key, std::string(kUserLevelHostsPolicy));
+    if (flag && *flag) {
+      settings.push_back(
+          {std::string(kUserLevelHostsPolicy), scope, registry_text(scope, key), **flag != 0});
+    }
+    for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
+      const std::string list_key = key + "\\" + std::string(name);
+      const auto list = platform::read_registry_strings(hive, list_key);
+      if (list && *list) {
+        settings.push_back({std::string(name), scope, registry_text(scope, list_key), **list});
+      }
+    }
+  }
+}
+
+std::optional<std::vector<std::string>> string_list(const JsonValue& value) {
+  if (!value.is_array()) return std::nullopt;
+  std::vector<std::string> strings;
+  for (const JsonValue& element : value.elements()) {
+    if (!element.is_string()) return std::nullopt;
+    strings.emplace_back(element.as_string());
+  }
+  return strings;
+}
+
+// The managed policy files take effect in name order, a later file's value
+// over an earlier one's (Chromium, ConfigDirPolicyLoader); a value of the
+// wrong type is dropped, as the browser drops it.
+void read_policy_files(const Browser& browser, const SiteBase& base,
+                       std::vector<PolicySetting>& settings) {
+  const std::string folder = base.system_root + std::string(browser.policy_folder);
+  const auto files = platform::files_in_folder(folder);
+  if (!files) return;
+  for (const std::string& file : *files) {
+    const std::string path = folder + "/" + file;
+    const auto text = platform::read_whole_file(path);
+    const auto document = text ? parse_json(*text) : std::nullopt;
+    if (!document || !document->root().is_object()) continue;
+    const auto keep = [&](std::string_view name, auto value) {
+      std::erase_if(settings, [&](const PolicySetting& s) { return s.name == name; });
+      settings.push_back({std::string(name), Scope::kMachine, path, std::move(value)});
+    };
+    const JsonValue& root = document->root();
+    if (const JsonValue* flag = root.find(kUserLevelHostsPolicy); flag && flag->is_boolean()) {
+      keep(kUserLevelHostsPolicy, flag->as_boolean());
+    }
+    for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
+      const JsonValue* member = root.find(name);
+      if (auto list = member ? string_list(*member) : std::nullopt) keep(name, std::move(*list));
+    }
+  }
+}
+
+std::string value_text(const PolicySetting& setting) {
+  if (const bool* flag = std::get_if<bool>(&setting.value)) return *flag ? "1" : "0";
+  std::string text = "[";
+  for (const std::string& entry : std::get<std::vector<std::string>>(setting.value)) {
+    text += (text.size() > 1 ? ", \"" : "\"") + entry + "\"";
+  }
+  return text + "]";
+}
+
+bool names(const PolicySetting* list, const std::string& entry) {
+  if (list == nullptr) return false;
+  const auto& entries = std::get<std::vector<std::string>>(list->value);
+  return std::ranges::find(entries, entry) != entries.end();
+}
+
+// The setting of `name` that takes effect: the machine's, else the user's.
+const PolicySetting* in_effect(const std::vector<PolicySetting>& settings, std::string_view name) {
+  const PolicySetting* chosen = nullptr;
+  for (const PolicySetting& setting : settings) {
+    if (setting.name != name) continue;
+    if (chosen == nullptr || setting.scope == Scope::kMachine) chosen = &setting;
+  }
+  return chosen;
+}
+
+std::string user_level_effect(bool allowed, bool has_user_entries) {
+  if (allowed) return "per-user hosts are allowed";
+  if (!has_user_entries) return "per-user hosts are switched off by policy";
+  return "per-user hosts are switched off by policy: this registration is ignored; " +
+         std::string(kPerMachineAdvice);
+}
+
+}  // namespace
+
+std::vector<PolicySetting> read_policies(const Browser& browser, const SiteBase& base) {
+  std::vector<PolicySetting> settings;
+  if (base.uses_registry && !browser.policy_key.empty()) {
+    read_registry_policies(browser, settings);
+  } else if (!base.uses_registry && !browser.policy_folder.empty()) {
+    read_policy_files(browser, base, settings);
+  }
+  return settings;
+}
+
+PolicyOutcome weigh_policies(const std::vector<PolicySetting>& settings, const std::string& name,
+                             bool has_user_entries) {
+  PolicyOutcome outcome;
+  const PolicySetting* user_level = in_effect(settings, kUserLevelHostsPolicy);
+  const PolicySetting* blocklist = in_effect(settings, kBlocklistPolicy);
+  const PolicySetting* allowlist = in_effect(settings, kAllowlistPolicy);
+  outcome.user_level_allowed = user_level == nullptr || std::get<bool>(user_level->value);
+  const bool listed = names(blocklist, name) || names(blocklist, "*");
+  outcome.host_blocked = listed && !names(allowlist, name);
+  for (const PolicySetting& setting : settings) {
+    PolicyFinding finding{setting.name, setting.where, value_text(setting), "", false};
+    if (&setting != in_effect(settings, setting.name)) {
+      finding.effect = "overridden by the machine's policy";
+    } else if (&setting == user_level) {
+      // Whether it stops the host depends on a registration for all users.
+      finding.effect = user_level_effect(outcome.user_level_allowed, has_user_entries);
+    } else if (&setting == blocklist) {
+      finding.effect = !listed                ? "does not name this host"
+                       : outcome.host_blocked ? "the host is blocked by NativeMessagingBlocklist"
+                                              : "names this host, but NativeMessagingAllowlist "
+                                                "lets it through";
+      finding.stops_host = outcome.host_blocked;
+    } else {
+      finding.effect = names(allowlist, name) ? "allowed by NativeMessagingAllowlist"
+                                              : "does not name this host";
+    }
+    outcome.findings.push_back(std::move(finding));
+  }
+  return outcome;
+}
+
+std::optional<PolicyFinding> program_rules_finding(bool per_user_folder) {
+  const std::string key(kProgramRulesKey);
+  const auto rules = platform::read_registry_strings(RegistryHive::kLocalMachine, key);
+  if (!rules || !*rules) return std::nullopt;
+  const auto mode =
+      platform::read_registry_dword(RegistryHive::kLocalMachine, key, "EnforcementMode");
+  if (mode && *mode && **mode == 0) return std::nullopt;
+  PolicyFinding finding{"AppLocker", registry_text(Scope::kMachine, key), "", "", false};
+  finding.effect = per_user_folder ? "rules for programs are set by policy; they commonly block "
+                                     "programs in per-user folders such as this host's: " +
+                                         std::string(kPerMachineAdvice)
+                                   : "rules for programs are set by policy; the host lies outside "
+                                     "the per-user folders";
+  return finding;
+}
+
+}  // namespace tolvanik::registration

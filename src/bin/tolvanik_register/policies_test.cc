@@ -1,0 +1,68 @@
+#include "bin/tolvanik_register/policies.h"
+
+#include <gtest/gtest.h>
+
+namespace tolvanik::registration {
+namespace {
+
+using List = std::vector<std::string>;
+
+PolicySetting setting(std::string_view name, Scope scope,
+                      std::variant<bool, std::vector<std::string>> value) {
+  return {std::string(name), scope, scope == Scope::kUser ? "HKCU\\P" : "HKLM\\P",
+          std::move(value)};
+}
+
+TEST(WeighPolicies, UserLevelHostsOffIgnoresPerUserRegistrations) {
+  const auto off = weigh_policies({setting(kUserLevelHostsPolicy, Scope::kMachine, false)},
+                                  "io.tolvanik.host", true);
+  EXPECT_FALSE(off.user_level_allowed);
+  EXPECT_FALSE(off.host_blocked);
+  ASSERT_EQ(off.findings.size(), 1u);
+  EXPECT_EQ(off.findings[0].value, "0");
+  EXPECT_EQ(off.findings[0].effect,
+            "per-user hosts are switched off by policy: this registration is ignored; install per "
+            "machine (msiexec ... ALLUSERS=1, or --all-users)");
+  EXPECT_EQ(weigh_policies({setting(kUserLevelHostsPolicy, Scope::kMachine, false)}, "h", false)
+                .findings[0]
+                .effect,
+            "per-user hosts are switched off by policy");
+
+  // The machine's value wins over the user's.
+  const auto both = weigh_policies({setting(kUserLevelHostsPolicy, Scope::kMachine, true),
+                                    setting(kUserLevelHostsPolicy, Scope::kUser, false)},
+                                   "h", true);
+  EXPECT_TRUE(both.user_level_allowed);
+  EXPECT_EQ(both.findings[1].effect, "overridden by the machine's policy");
+}
+
+TEST(WeighPolicies, ABlocklistStopsTheHostUnlessTheAllowlistNamesIt) {
+  const auto blocked =
+      weigh_policies({setting(kBlocklistPolicy, Scope::kMachine, List{"other", "*"})}, "h", false);
+  EXPECT_TRUE(blocked.host_blocked);
+  EXPECT_EQ(blocked.findings[0].value, "[\"other\", \"*\"]");
+  EXPECT_EQ(blocked.findings[0].effect, "the host is blocked by NativeMessagingBlocklist");
+  EXPECT_TRUE(blocked.findings[0].stops_host);
+
+  const auto allowed = weigh_policies({setting(kBlocklistPolicy, Scope::kUser, List{"h"}),
+                                       setting(kAllowlistPolicy, Scope::kMachine, List{"h"})},
+                                      "h", false);
+  EXPECT_FALSE(allowed.host_blocked);
+  EXPECT_FALSE(allowed.findings[0].stops_host);
+  EXPECT_EQ(allowed.findings[1].effect, "allowed by NativeMessagingAllowlist");
+
+  // A user allowlist does not count where the machine has its own.
+  const auto machine_list = weigh_policies({setting(kBlocklistPolicy, Scope::kMachine, List{"*"}),
+                                            setting(kAllowlistPolicy, Scope::kMachine, List{}),
+                                            setting(kAllowlistPolicy, Scope::kUser, List{"h"})},
+                                           "h", false);
+  EXPECT_TRUE(machine_list.host_blocked);
+  EXPECT_EQ(machine_list.findings[1].effect, "does not name this host");
+  EXPECT_EQ(weigh_policies({setting(kBlocklistPolicy, Scope::kMachine, List{"x"})}, "h", false)
+                .findings[0]
+                .effect,
+            "does not name this host");
+}
+
+}  // namespace
+}  // namespace tolvanik::registration

@@ -1,0 +1,170 @@
+#include "bin/tolvanik_register/storage_health.h"
+
+#include <algorithm>
+
+#include "bin/tolvanik_register/manifest_json.h"
+#include "messaging/json.h"
+#include "platform/files.h"
+#include "storage/location.h"
+#include "templates/template_view.h"
+
+namespace tolvanik::registration {
+namespace {
+
+struct FileRead {
+  FileState state = FileState::kMissing;
+  std::string error;
+  std::uint64_t bytes = 0;
+  std::optional<JsonDocument> document;
+};
+
+// Sorts the file as the host's tolerant read does; reads, never opens for
+// writing.
+FileRead read_state(const std::string& path) {
+  auto text = platform::read_whole_file(path);
+  if (!text) {
+    if (!platform::file_exists(path)) return {};
+    return {FileState::kUnreadable, text.error(), 0, std::nullopt};
+  }
+  FileRead read{FileState::kEmpty, "", text->size(), std::nullopt};
+  if (text->empty()) return read;
+  auto document = parse_json(*text);
+  if (!document || !document->root().is_object()) {
+    read.state = FileState::kNotAnObject;
+  } else if (!document->root().members().empty()) {
+    read.state = FileState::kObject;
+    read.document = std::move(document);
+  }
+  return read;
+}
+
+// All stored templates, and those the template model hides as deleted.
+void count_templates(const JsonDocument& document, StorageFindings& findings) {
+  const JsonValue* stored = document.root().find("tolvanik_templates");
+  if (stored == nullptr || !stored->is_array()) return;
+  JsonArena arena;
+  findings.templates = stored->elements().size();
+  findings.hidden =
+      findings.templates - visible_templates(stored->elements(), arena).elements().size();
+}
+
+// A lock file that is not there is held by no one, and is not created here.
+LockState try_storage_lock(const std::string& path) {
+  const std::string lock_path = sibling_path(path, "json.lock");
+  if (!platform::file_exists(lock_path)) return LockState::kFree;
+  const auto file = platform::open_lock_file(lock_path);
+  if (!file) return LockState::kUnknown;
+  const auto taken = platform::try_lock_whole_file(*file, kLockPatience);
+  if (!taken) return LockState::kUnknown;
+  if (!*taken) return LockState::kHeld;
+  platform::unlock_whole_file(*file);
+  return LockState::kFree;
+}
+
+void ask_host_status(const StatusAsker& ask_status, StorageFindings& findings) {
+  findings.status_asked = true;
+  const auto payload = ask_status();
+  if (!payload) return;
+  findings.status_bytes = payload->size();
+  if (const auto facts = read_status_reply(*payload)) {
+    findings.shown = facts->templates;
+    findings.desktop_running = facts->desktop_running;
+  }
+}
+
+std::string file_problem(const StorageFindings& findings) {
+  if (findings.file == FileState::kUnreadable) {
+    return "the file cannot be read: " + findings.read_error +
+           "; the host leaves it alone and shows no templates";
+  }
+  return std::string("the file does NOT parse as a JSON object: ") +
+         (findings.reads_backup
+              ? "the host reads the backup storage.json.bak instead and puts it back in its place"
+              : "there is no readable backup either, so the extension gets no templates");
+}
+
+void judge(StorageFindings& findings) {
+  if (findings.file == FileState::kUnreadable || findings.file == FileState::kNotAnObject) {
+    findings.problems.push_back(file_problem(findings));
+  }
+  if (findings.backup == FileState::kUnreadable || findings.backup == FileState::kNotAnObject) {
+    findings.warnings.push_back("the backup storage.json.bak does NOT parse as a JSON object");
+  }
+  if (findings.leftover_temporary) {
+    findings.warnings.push_back(
+        "a leftover storage.json.tmp lies beside it, from a save that did not finish (the next "
+        "save overwrites it)");
+  }
+  if (findings.lock == LockState::kHeld) {
+    findings.problems.push_back(
+        "the lock storage.json.lock is held by another process (tried for 2 s): the host waits "
+        "until it is let go; end the program that holds it");
+  }
+  if (findings.network_drive) {
+    findings.warnings.push_back(
+        "the storage folder is on a network drive: the desktop's changes may not be pushed to "
+        "the extension");
+  }
+  if (!findings.status_bytes) return;
+  const auto size = judge_status_size(*findings.status_bytes, findings.shown.value_or(0));
+  if (size.level == SizeLevel::kNear) findings.warnings.push_back(size.text);
+  if (size.level == SizeLevel::kOver) findings.problems.push_back(size.text);
+}
+
+std::string with_thousands(std::size_t number) {
+  const std::string digits = std::to_string(number);
+  std::string grouped;
+  for (std::size_t at = 0; at < digits.size(); ++at) {
+    if (at > 0 && (digits.size() - at) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[at]);
+  }
+  return grouped;
+}
+
+}  // namespace
+
+StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_status) {
+  StorageFindings findings;
+  findings.path = path;
+  FileRead storage = read_state(path);
+  FileRead backup = read_state(sibling_path(path, "json.bak"));
+  findings.file = storage.state;
+  findings.read_error = storage.error;
+  findings.bytes = storage.bytes;
+  findings.backup = backup.state;
+  // The host falls back to the backup unless the storage file is there but
+  // could not be read just now.
+  if (storage.document) {
+    count_templates(*storage.document, findings);
+  } else if (storage.state != FileState::kUnreadable && backup.document) {
+    findings.reads_backup = true;
+    count_templates(*backup.document, findings);
+  }
+  findings.leftover_temporary = platform::file_exists(sibling_path(path, "json.tmp"));
+  findings.network_drive = platform::is_on_network_drive(parent_directory(path));
+  findings.lock = try_storage_lock(path);
+  if (findings.lock == LockState::kFree && ask_status) ask_host_status(ask_status, findings);
+  judge(findings);
+  return findings;
+}
+
+SizeVerdict judge_status_size(std::size_t bytes, std::size_t shown) {
+  const std::string start = "the status reply is " + with_thousands(bytes) + " bytes, ";
+  const std::string limit = "the browsers' " + with_thousands(kBrowserMessageLimit) + "-byte limit";
+  const std::string share = std::to_string(bytes * 100 / kBrowserMessageLimit) + " % of " + limit;
+  if (bytes * 10 < kBrowserMessageLimit * 9) return SizeVerdict{SizeLevel::kFine, start + share};
+  if (bytes <= kBrowserMessageLimit) {
+    return SizeVerdict{SizeLevel::kNear,
+                       start + share + ": delete templates on the desktop before it is reached"};
+  }
+  std::string text = start + "over " + limit + ": the extension gets no answer";
+  if (shown > 0) {
+    const std::size_t per_template = std::max<std::size_t>(bytes / shown, 1);
+    const std::size_t excess = bytes - kBrowserMessageLimit;
+    text += "; delete about " + std::to_string((excess + per_template - 1) / per_template) +
+            " templates on the desktop";
+  }
+  return SizeVerdict{SizeLevel::kOver, text};
+}
+
+}  // namespace tolvanik::registration

@@ -1,0 +1,82 @@
+// The health of the desktop application's storage file, seen without
+// touching it: nothing here writes, creates or removes the storage file,
+// its backup or its temporary file, and the lock is only tried and let go.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvanik::registration {
+
+using namespace std::chrono_literals;
+
+// The most a browser takes from a host in one message.
+inline constexpr std::size_t kBrowserMessageLimit = 1'048'576;
+
+// How long check waits for the storage lock before it says who holds it.
+inline constexpr std::chrono::milliseconds kLockPatience = 2s;
+
+// What one of the files holds, as the host's tolerant read sees it.
+enum class FileState {
+  kMissing,
+  // There, but reading it failed.
+  kUnreadable,
+  // Empty, or "{}": nothing the host keeps.
+  kEmpty,
+  // Not a JSON object.
+  kNotAnObject,
+  kObject,
+};
+
+enum class LockState { kFree, kHeld, kUnknown };
+
+struct StorageFindings {
+  std::string path;
+  FileState file = FileState::kMissing;
+  std::string read_error;
+  std::uint64_t bytes = 0;
+  FileState backup = FileState::kMissing;
+  bool leftover_temporary = false;
+  LockState lock = LockState::kUnknown;
+  bool network_drive = false;
+  // Of the document the host reads: the storage file, or the backup it
+  // falls back to.
+  bool reads_backup = false;
+  std::size_t templates = 0;
+  std::size_t hidden = 0;
+  // From the host's own "status" reply, when it was asked.
+  bool status_asked = false;
+  std::optional<std::size_t> status_bytes;
+  std::optional<std::size_t> shown;
+  std::optional<bool> desktop_running;
+  // What fails check, and what only deserves a look.
+  std::vector<std::string> problems;
+  std::vector<std::string> warnings;
+
+  bool ok() const { return problems.empty(); }
+};
+
+// The host's payload for "getStatus", or nothing when it gave none.
+using StatusAsker = std::function<std::optional<std::string>()>;
+
+// Looks at the storage file at `path` and the files beside it, tries the
+// lock for at most kLockPatience, and only if the lock was free asks the
+// host for its status through `ask_status` (when there is a host to ask).
+StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_status);
+
+// A "status" reply of `bytes` showing `shown` templates, against the
+// browsers' limit: fine below 90 % of it, worth a warning up to it, a
+// failure above it.
+enum class SizeLevel { kFine, kNear, kOver };
+struct SizeVerdict {
+  SizeLevel level = SizeLevel::kFine;
+  std::string text;
+};
+SizeVerdict judge_status_size(std::size_t bytes, std::size_t shown);
+
+}  // namespace tolvanik::registration
