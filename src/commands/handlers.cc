@@ -24,39 +24,50 @@ JsonDocument reply_with_snapshot(StorageSnapshot snapshot, std::initializer_list
   return std::move(snapshot.document);
 }
 
+std::string_view update_outcome(const std::expected<UpdateOutcome, std::string>& update) {
+  if (!update) return "not written";
+  return *update == UpdateOutcome::kCommitted ? "written" : "nothing to write";
+}
+
 }  // namespace
 
-JsonDocument handle_get_status(const std::string& storage_path) {
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog&) {
   const bool running = is_desktop_app_running();
-  return reply_with_snapshot(
-      read_storage_snapshot(storage_path),
-      {{"type", JsonValue::string("status")}, {"isRunning", JsonValue::boolean(running)}});
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
+  return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
+                                                    {"isRunning", JsonValue::boolean(running)}}),
+          outcome};
 }
 
-JsonDocument handle_set_colors(const std::string& storage_path, const JsonDocument& message) {
-  const bool stored = update_storage(storage_path, message).has_value();
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
+                                HostLog&) {
+  const auto update = update_storage(storage_path, message);
   JsonArena arena;
-  const JsonValue reply = arena.object(
-      {{"success", JsonValue::boolean(stored)}, {"type", JsonValue::string("setColorsResult")}});
-  return JsonDocument(std::move(arena), reply);
+  const JsonValue reply = arena.object({{"success", JsonValue::boolean(update.has_value())},
+                                        {"type", JsonValue::string("setColorsResult")}});
+  return {JsonDocument(std::move(arena), reply), update_outcome(update)};
 }
 
-JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocument& message) {
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
+                                  HostLog&) {
   const double stamp = incoming_stamp(message.root());
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
   if (snapshot.last_modified > stamp) {
-    return reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
-                                                     {"winner", JsonValue::string("mac")}});
+    return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
+                                                      {"winner", JsonValue::string("mac")}}),
+            "desktop won"};
   }
   // The reply does not depend on whether the write succeeded: the
   // extension learns only which side won. Storage that could not be read
   // may hold newer templates, so the extension's must not replace them.
-  if (!snapshot.unreadable) (void)update_storage(storage_path, message);
+  std::string_view outcome = "storage unreadable";
+  if (!snapshot.unreadable) outcome = update_outcome(update_storage(storage_path, message));
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},
                                         {"winner", JsonValue::string("chrome")}});
-  return JsonDocument(std::move(arena), reply);
+  return {JsonDocument(std::move(arena), reply), outcome};
 }
 
 }  // namespace tolvanik

@@ -1,6 +1,7 @@
 #include "host_log/host_log.h"
 
 #include <array>
+#include <memory>
 #include <utility>
 
 #include "platform/clock.h"
@@ -22,20 +23,29 @@ std::string_view loggable_type(std::string_view type) {
 
 }  // namespace
 
-HostLog::HostLog(LogFileWriter writer)
-    : writer_(std::move(writer)), pid_(platform::current_process_id()) {}
+HostLog::HostLog(LineSink sink) : sink_(std::move(sink)), pid_(platform::current_process_id()) {}
 
-HostLog HostLog::open(const HostLogSetting& setting) {
-  if (!setting.on) return HostLog();
-  auto writer = LogFileWriter::open(setting.path);
-  return writer ? HostLog(std::move(*writer)) : HostLog();
+HostLog HostLog::open(const std::string& path) {
+  if (path.empty()) return HostLog();
+  auto writer = LogFileWriter::open(path);
+  if (!writer) return HostLog();
+  return HostLog([file = std::make_shared<LogFileWriter>(std::move(*writer))](
+                     std::string_view line) { (void)file->append(line); });
+}
+
+HostLog open_host_log() {
+  return log_switched_on_by() ? HostLog::open(host_log_path()) : HostLog();
+}
+
+std::chrono::nanoseconds HostLog::clock() const {
+  return on() ? platform::monotonic_now() : std::chrono::nanoseconds{};
 }
 
 LogLine HostLog::line(std::string_view event) const {
   return LogLine(platform::system_time_since_epoch(), pid_, event);
 }
 
-void HostLog::write(const LogLine& line) { (void)writer_->append(line.finish()); }
+void HostLog::write(const LogLine& line) { sink_(line.finish()); }
 
 void HostLog::note_size(std::string_view message_type, std::size_t bytes) {
   if (bytes <= kBrowserMessageLimit) return;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -29,15 +30,22 @@ inline constexpr std::chrono::milliseconds kNotableLockWait{100};
 
 class HostLog {
  public:
+  // Takes one whole line, line feed included.
+  using LineSink = std::function<void(std::string_view line)>;
+
   // Writes nothing.
   HostLog() = default;
-  explicit HostLog(LogFileWriter writer);
+  explicit HostLog(LineSink sink);
 
-  // The log `setting` asks for when its file can be written, else one that
+  // A log to the file at `path` when that can be written, else one that
   // writes nothing.
-  static HostLog open(const HostLogSetting& setting);
+  static HostLog open(const std::string& path);
 
-  bool on() const { return writer_.has_value(); }
+  bool on() const { return static_cast<bool>(sink_); }
+
+  // The monotonic clock for timing what the log notes; 0 while the log is
+  // off, so that nothing is timed for nobody.
+  std::chrono::nanoseconds clock() const;
 
   struct Start {
     std::string_view version;
@@ -81,8 +89,12 @@ class HostLog {
   void write(const LogLine& line);
   void note_size(std::string_view message_type, std::size_t bytes);
 
-  std::optional<LogFileWriter> writer_;
+  LineSink sink_;
   std::uint32_t pid_ = 0;
 };
+
+// The log as switched for this host: reads the switch, and only when it is
+// on, where the log lies.
+HostLog open_host_log();
 
 }  // namespace tolvanik

@@ -71,7 +71,7 @@ TEST_F(LogFileWriterTest, RenamesAFullFileAndKeepsOneOld) {
 TEST_F(LogFileWriterTest, AFolderThatCannotBeMadeGivesNoWriterAndALogThatWritesNothing) {
   dir.put("logs", "a file where the folder should be");
   EXPECT_FALSE(LogFileWriter::open(log_path()));
-  const HostLog log = HostLog::open({true, log_path(), "test"});
+  const HostLog log = HostLog::open(log_path());
   EXPECT_FALSE(log.on());
 }
 
@@ -100,7 +100,7 @@ TEST_F(LogFileWriterTest, ConcurrentWritersWriteWholeLines) {
 }
 
 TEST_F(LogFileWriterTest, RequestsNeverCarryTheExtensionsTypeTextAndOversizeIsNoted) {
-  HostLog log = HostLog::open({true, log_path(), "test"});
+  HostLog log = HostLog::open(log_path());
   ASSERT_TRUE(log.on());
   log.request({"my secret template", 30, "error", 45, 2ms, "unknown command"});
   log.request({"getStatus", 20, "status", kBrowserMessageLimit + 1, 30ms, "read"});

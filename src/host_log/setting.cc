@@ -23,28 +23,31 @@ std::string log_switch_name(platform::RegistryHive hive) {
          std::string(kLogSwitchValue);
 }
 
-HostLogSetting host_log_switch() {
-  HostLogSetting setting;
+std::optional<std::string> log_switched_on_by() {
   if (platform::environment_variable(kLogSwitchVariable) == "1") {
-    setting.switched_by = std::string(kLogSwitchVariable) + "=1";
-  } else if (platform::has_registry()) {
-    for (const auto hive :
-         {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
-      if (!registry_switch_on(hive)) continue;
-      setting.switched_by = log_switch_name(hive);
-      break;
-    }
+    return std::string(kLogSwitchVariable) + "=1";
   }
-  setting.on = !setting.switched_by.empty();
-  return setting;
+  if (!platform::has_registry()) return std::nullopt;
+  for (const auto hive :
+       {platform::RegistryHive::kCurrentUser, platform::RegistryHive::kLocalMachine}) {
+    if (registry_switch_on(hive)) return log_switch_name(hive);
+  }
+  return std::nullopt;
+}
+
+std::string host_log_path() {
+  const auto folder = platform::per_user_state_directory(kProgramName);
+  if (!folder) return {};
+  return *folder + platform::kPathSeparator + std::string(kLogFileName);
 }
 
 HostLogSetting host_log_setting() {
-  HostLogSetting setting = host_log_switch();
-  if (const auto folder = platform::per_user_state_directory(kProgramName)) {
-    setting.path = *folder + platform::kPathSeparator + std::string(kLogFileName);
+  HostLogSetting setting;
+  setting.path = host_log_path();
+  if (auto by = log_switched_on_by(); by && !setting.path.empty()) {
+    setting.on = true;
+    setting.switched_by = std::move(*by);
   }
-  setting.on = setting.on && !setting.path.empty();
   return setting;
 }
 

@@ -2,6 +2,7 @@
 // unless switched on by the environment or, on Windows, the registry.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,12 +26,15 @@ struct HostLogSetting {
   std::string switched_by;
 };
 
-// Reads the switch (one environment variable, then the registry values)
-// and nothing else.
-HostLogSetting host_log_switch();
+// What switched the log on, as a person would look it up; nothing when it
+// is off. Reads one environment variable, then the registry values, and
+// nothing else.
+std::optional<std::string> log_switched_on_by();
 
-// The switch and the file's path: the folder of the host's per-user state,
-// file "host.log".
+// The log file's full path: "host.log" in the folder of the host's
+// per-user state; empty when the environment names no such folder.
+std::string host_log_path();
+
 HostLogSetting host_log_setting();
 
 // The registry value that switches the log on in `hive`, as written in
