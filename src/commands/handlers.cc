@@ -24,16 +24,40 @@ JsonDocument reply_with_snapshot(StorageSnapshot snapshot, std::initializer_list
   return std::move(snapshot.document);
 }
 
-std::string_view update_outcome(const std::expected<UpdateOutcome, std::string>& update) {
-  if (!update) return "not written";
-  return *update == UpdateOutcome::kCommitted ? "written" : "nothing to write";
+// Notes the update's facts and says in a few words how it went.
+std::string_view logged_update(const StorageUpdate& update, HostLog& log) {
+  log_storage_facts(log, update.facts);
+  switch (update.outcome) {
+    case UpdateOutcome::kCommitted:
+      return "written";
+    case UpdateOutcome::kNothingToUpdate:
+      return "nothing to write";
+    case UpdateOutcome::kRefused:
+      return "refused";
+    case UpdateOutcome::kFailed:
+      break;
+  }
+  return "not written";
+}
+
+StorageSnapshot logged_snapshot(const std::string& storage_path, HostLog& log) {
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  log_storage_facts(log, snapshot.facts);
+  return snapshot;
 }
 
 }  // namespace
 
-CommandAnswer handle_get_status(const std::string& storage_path, HostLog&) {
+void log_storage_facts(HostLog& log, const StorageFacts& facts) {
+  log.lock_waited(facts.lock_wait);
+  if (facts.backup_loaded) log.backup_loaded();
+  if (facts.update_refused) log.update_refused();
+  for (const std::string& failure : facts.failures) log.storage_failure(failure);
+}
+
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log) {
   const bool running = is_desktop_app_running();
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
   const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
   return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
                                                     {"isRunning", JsonValue::boolean(running)}}),
@@ -41,18 +65,21 @@ CommandAnswer handle_get_status(const std::string& storage_path, HostLog&) {
 }
 
 CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
-                                HostLog&) {
-  const auto update = update_storage(storage_path, message);
+                                HostLog& log) {
+  const StorageUpdate update = update_storage(storage_path, message);
+  // Nothing to write leaves nothing undone.
+  const bool success = update.outcome == UpdateOutcome::kCommitted ||
+                       update.outcome == UpdateOutcome::kNothingToUpdate;
   JsonArena arena;
-  const JsonValue reply = arena.object({{"success", JsonValue::boolean(update.has_value())},
-                                        {"type", JsonValue::string("setColorsResult")}});
-  return {JsonDocument(std::move(arena), reply), update_outcome(update)};
+  const JsonValue reply = arena.object(
+      {{"success", JsonValue::boolean(success)}, {"type", JsonValue::string("setColorsResult")}});
+  return {JsonDocument(std::move(arena), reply), logged_update(update, log)};
 }
 
 CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
-                                  HostLog&) {
+                                  HostLog& log) {
   const double stamp = incoming_stamp(message.root());
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
   if (snapshot.last_modified > stamp) {
     return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
                                                       {"winner", JsonValue::string("mac")}}),
@@ -62,7 +89,7 @@ CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDoc
   // extension learns only which side won. Storage that could not be read
   // may hold newer templates, so the extension's must not replace them.
   std::string_view outcome = "storage unreadable";
-  if (!snapshot.unreadable) outcome = update_outcome(update_storage(storage_path, message));
+  if (!snapshot.unreadable) outcome = logged_update(update_storage(storage_path, message), log);
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},

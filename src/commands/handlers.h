@@ -7,6 +7,7 @@
 
 #include "host_log/host_log.h"
 #include "messaging/json.h"
+#include "storage/storage_facts.h"
 
 namespace tolvanik {
 
@@ -15,6 +16,9 @@ struct CommandAnswer {
   JsonDocument reply;
   std::string_view outcome;
 };
+
+// Notes in `log` what a storage operation met on its way.
+void log_storage_facts(HostLog& log, const StorageFacts& facts);
 
 // Each handler notes in `log` what its storage operations met on the way.
 

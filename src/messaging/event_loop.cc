@@ -104,6 +104,7 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
   output.flush();
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  log_storage_facts(log, snapshot.facts);
   if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
 }
 
