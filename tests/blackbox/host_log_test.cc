@@ -201,37 +201,45 @@ TEST_P(HostLogTest, ALogThatCannotBeWrittenChangesNothing) {
 }
 
 TEST_P(HostLogTest, RegisterShowsTheLastLinesAndSwitchesTheLog) {
+  const auto old_line = [](int i) {
+    return R"({"time":"2024-01-01T00:00:00.000Z","pid":1,"event":"old","line":)" +
+           std::to_string(i) + "}\n";
+  };
   fs::create_directories(host_log_dir());
   std::ofstream lines(log_file(), std::ios::binary);
-  for (int i = 1; i <= 30; ++i) lines << R"({"line":)" << i << "}\n";
+  for (int i = 1; i <= 30; ++i) lines << old_line(i);
   lines.close();
-  const auto switched = run_beside_host("tolvanik_register", {"log", "on"});
+  // Windows programs end their printed lines with "\r\n".
+  const auto register_tool = [&](const std::vector<std::string>& arguments) {
+    HostRun run = run_beside_host("tolvanik_register", arguments);
+    std::erase(run.output, '\r');
+    return run;
+  };
+  const auto switched = register_tool({"log", "on"});
   if (!under_wine()) {
     EXPECT_EQ(switched.status, 1);
     EXPECT_NE(switched.errors.find("TOLVANIK_HOST_LOG=1"), std::string::npos) << switched.errors;
     set_env("TOLVANIK_HOST_LOG", "1");
   }
-  const auto shown = run_beside_host("tolvanik_register", {"log"});
+  const auto shown = register_tool({"log"});
   EXPECT_EQ(shown.status, 0);
   const std::string by =
       under_wine() ? R"(HKCU\Software\Tolvanik\Tolvanik Host\Log)" : "TOLVANIK_HOST_LOG=1";
-  EXPECT_NE(shown.output.find("log: on, switched on by " + by + "\n"), std::string::npos)
-      << shown.output;
   const std::string file =
       under_wine() ? "\\Tolvanik Host\\host.log (" : log_file().string() + " (";
-  EXPECT_NE(shown.output.find(file), std::string::npos) << shown.output;
-  EXPECT_NE(shown.output.find("last 20 lines:\n{\"line\":11}\n"), std::string::npos)
-      << shown.output;
-  EXPECT_TRUE(shown.output.ends_with("{\"line\":30}\n")) << shown.output;
+  for (const std::string& part :
+       {"log: on, switched on by " + by + "\n", file, "last 20 lines:\n" + old_line(11)}) {
+    EXPECT_NE(shown.output.find(part), std::string::npos) << part << "\n" << shown.output;
+  }
+  EXPECT_TRUE(shown.output.ends_with(old_line(30))) << shown.output;
   if (!under_wine()) return;
 
   EXPECT_EQ(run_host(frame(R"({"type":"ping"})")).status, 0);
   EXPECT_EQ(log_lines().size(), 33u) << "start, request and end of a host the registry switched";
-  EXPECT_EQ(run_beside_host("tolvanik_register", {"log", "off"}).status, 0);
+  EXPECT_EQ(register_tool({"log", "off"}).status, 0);
   EXPECT_EQ(run_host(frame(R"({"type":"ping"})")).status, 0);
   EXPECT_EQ(log_lines().size(), 33u);
-  EXPECT_NE(run_beside_host("tolvanik_register", {"log"}).output.find("log: off\n"),
-            std::string::npos);
+  EXPECT_NE(register_tool({"log"}).output.find("log: off\n"), std::string::npos);
 }
 
 }  // namespace
