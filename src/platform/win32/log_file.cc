@@ -21,12 +21,14 @@ std::optional<std::string> per_user_state_directory(std::string_view program_nam
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 
 std::expected<FileHandle, std::string> open_for_append(const std::string& path) {
-  // Append access alone makes every write land at the end of the file as
-  // it is then, whoever else appends. Delete sharing lets another writer
-  // rename the file while this one has it open.
-  const HANDLE handle = CreateFileW(to_wide_path(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Append access without write access makes every write land at the end
+  // of the file as it is then, whoever else appends; reading the attributes
+  // gives the size. Delete sharing lets another writer rename the file
+  // while this one has it open.
+  const HANDLE handle =
+      CreateFileW(to_wide_path(path).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
   return FileHandle(reinterpret_cast<std::intptr_t>(handle));
 }
