@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "host_log/log_file_writer.h"
+#include "host_log/setting.h"
 #include "platform/clock.h"
 #include "platform/log_file.h"
 

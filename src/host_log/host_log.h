@@ -13,11 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
-#include "host_log/log_file_writer.h"
 #include "host_log/log_line.h"
-#include "host_log/setting.h"
 
 namespace tolvanik {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host_log/caller.h"
+#include "host_log/log_file_writer.h"
 #include "messaging/json.h"
 #include "support/scratch_directory.h"
 

@@ -82,34 +82,6 @@ class ReplyOutput {
   std::string collected_;
 };
 
-}  // namespace
-
-bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono::nanoseconds now) {
-  return now - last_host_write > kQuietAfterHostWrite;
-}
-
-JsonDocument colors_push(StorageSnapshot snapshot) {
-  JsonArena& arena = snapshot.document.arena();
-  snapshot.document.set_root(
-      arena.object({{"activeTemplateId", JsonValue::string(snapshot.active_template_id)},
-                    {"lastModified", JsonValue::number(snapshot.last_modified)},
-                    {"templates", snapshot.templates},
-                    {"type", JsonValue::string("colors")}}));
-  return std::move(snapshot.document);
-}
-
-// A snapshot that could not be read says nothing about the desktop's
-// templates; pushed, it would tell the extension they are all gone. The
-// desktop's next save brings the next push.
-void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
-  output.flush();
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  log_storage_facts(log, snapshot.facts);
-  if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
-}
-
-namespace {
-
 // A reply made at once waits to go out with others; any other goes out at
 // once, after those collected. True when the command wrote the storage.
 bool answer_incoming(const std::string& storage_path, const JsonDocument& request,
@@ -136,6 +108,30 @@ void start_workers(const std::string& storage_path, EventSender sender, HostLog&
 }
 
 }  // namespace
+
+bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono::nanoseconds now) {
+  return now - last_host_write > kQuietAfterHostWrite;
+}
+
+JsonDocument colors_push(StorageSnapshot snapshot) {
+  JsonArena& arena = snapshot.document.arena();
+  snapshot.document.set_root(
+      arena.object({{"activeTemplateId", JsonValue::string(snapshot.active_template_id)},
+                    {"lastModified", JsonValue::number(snapshot.last_modified)},
+                    {"templates", snapshot.templates},
+                    {"type", JsonValue::string("colors")}}));
+  return std::move(snapshot.document);
+}
+
+// A snapshot that could not be read says nothing about the desktop's
+// templates; pushed, it would tell the extension they are all gone. The
+// desktop's next save brings the next push.
+void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
+  output.flush();
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  log_storage_facts(log, snapshot.facts);
+  if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
+}
 
 void run_event_loop(const std::string& storage_path, HostLog& log) {
   auto [sender, receiver] = make_event_channel();
