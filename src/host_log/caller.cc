@@ -18,7 +18,7 @@ bool is_valid_origin(std::string_view origin) {
          std::ranges::all_of(id, [](char c) { return c >= 'a' && c <= 'p'; });
 }
 
-bool is_valid_extension_id(std::string_view id) {
+bool is_valid_addon_id(std::string_view id) {
   const auto is_hex = [](char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   };
@@ -42,7 +42,7 @@ bool is_valid_extension_id(std::string_view id) {
 std::optional<std::string_view> caller_from_arguments(std::span<char* const> arguments) {
   for (const char* argument : arguments) {
     const std::string_view text = argument;
-    if (is_valid_origin(text) || is_valid_extension_id(text)) return text;
+    if (is_valid_origin(text) || is_valid_addon_id(text)) return text;
   }
   return std::nullopt;
 }

@@ -15,7 +15,7 @@ bool is_valid_origin(std::string_view origin);
 
 // A Firefox add-on id: address-like ("name@example.com") or a GUID in
 // braces.
-bool is_valid_extension_id(std::string_view id);
+bool is_valid_addon_id(std::string_view id);
 
 // The first argument that is an origin or an add-on id of the right form;
 // nothing when none is. Nothing else of the command line is looked at.
