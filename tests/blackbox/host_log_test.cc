@@ -15,6 +15,7 @@
 #include "harness.h"
 #include "messaging/json.h"
 #include "support/json_text.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik::blackbox {
 namespace {
@@ -37,11 +38,6 @@ std::size_t count_of(const std::string& text, std::string_view part) {
   std::size_t count = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
-}
-
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 class HostLogTest : public HostTest {
@@ -68,7 +64,7 @@ class HostLogTest : public HostTest {
   // time, the process id and the event.
   std::vector<std::string> log_lines(const fs::path& file) {
     std::vector<std::string> lines;
-    std::istringstream in(read_text(file));
+    std::istringstream in(testing::read_file(file.string()));
     for (std::string line; std::getline(in, line);) {
       EXPECT_TRUE(line.starts_with(R"({"time":")") && line.find(R"(,"pid":)") == 34 &&
                   parse_json(line))
@@ -124,7 +120,7 @@ TEST_P(HostLogTest, OffWritesNothingAndOnNotesEveryRequestWithoutContentOrChange
   EXPECT_EQ(member(lines[4], "outcome"), R"("written")");
   EXPECT_EQ(member(lines[lines.size() - 2], "reason"), R"("end of input")");
   EXPECT_EQ(member(lines.back(), "status"), "0");
-  const std::string text = read_text(log_file());
+  const std::string text = testing::read_file(log_file().string());
   for (const auto& secret : kSecrets) EXPECT_EQ(text.find(secret), std::string::npos) << secret;
 }
 
@@ -141,7 +137,8 @@ TEST_P(HostLogTest, NotesStorageFailuresLockWaitsAndWhatEndedTheConversation) {
   // Unlike getStatus, setColors asks for no process list before the lock.
   ASSERT_TRUE(send_frame(R"({"type":"setColors","templates":[]})"));
   // Once the second host has noted its start, it asks for the lock at once.
-  for (int tries = 0; tries < 600 && count_of(read_text(log_file()), R"("event":"start")") < 2;
+  for (int tries = 0;
+       tries < 600 && count_of(testing::read_file(log_file().string()), R"("event":"start")") < 2;
        ++tries) {
     EXPECT_FALSE(read_frame(100ms));
   }
@@ -156,7 +153,7 @@ TEST_P(HostLogTest, NotesStorageFailuresLockWaitsAndWhatEndedTheConversation) {
   EXPECT_NE(noted["storageFailure"].find(R"("error":"Lock file open error: )"), std::string::npos)
       << noted["storageFailure"];
   EXPECT_NE(noted["request"].find(R"("outcome":"storage unreadable")"), std::string::npos);
-  ASSERT_NE(noted["lockWait"], "") << read_text(log_file());
+  ASSERT_NE(noted["lockWait"], "") << testing::read_file(log_file().string());
   EXPECT_GE(std::stod(member(noted["lockWait"], "ms")), 100.0) << noted["lockWait"];
   EXPECT_NE(noted["inputEnded"].find(R"("reason":"not JSON","length":14)"), std::string::npos)
       << noted["inputEnded"];
@@ -179,7 +176,7 @@ TEST_P(HostLogTest, SeveralHostsAtOnceAndAFullFileLeaveWholeLines) {
   }
   for (auto& host : running) EXPECT_EQ(host->wait_exit(), 0);
 
-  const std::string old = read_text(log_file().string() + ".1");
+  const std::string old = testing::read_file(log_file().string() + ".1");
   EXPECT_TRUE(old.starts_with(full));
   EXPECT_LE(old.size(), 1024u * 1024);
   std::map<std::string, std::string> by_pid;
