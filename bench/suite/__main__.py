@@ -53,6 +53,7 @@ def measure(target, native, tools, quick):
     runs = Runs(quick, target.wine)
     print("measuring %s ..." % target.name, file=sys.stderr, flush=True)
     rows = figures.storage_requests(target, native, runs.requests)
+    rows += figures.log_cost(target, runs.requests)
     rows += figures.one_shot(target, tools, runs.one_shot)
     rows += figures.pipelined(target, 2000, runs.bursts)
     rows += figures.pipelined(target, 50000, runs.deep_bursts, goal=1.3)

@@ -90,6 +90,30 @@ def storage_requests(target, python, rounds):
     ]
 
 
+def log_cost(target, rounds, per_host=3):
+    """setColors and getStatus of our running host with its log on, over
+    the same with the log off, on 1,000 templates. The two take turns, a
+    fresh host each turn on a freshly laid out file, so that neither hears
+    the other's writes; a host's first request is not measured."""
+    storage = data.storage_text(1000)
+    rows = []
+    for name, payload in (("setColors", data.set_colors(1000)), ("getStatus", data.GET_STATUS)):
+        times = {False: [], True: []}
+        for _ in range(rounds):
+            for log_on in (False, True):
+                target.reset_storage(storage)
+                host = Running(target, target.program("tolvanik_host"), running=True,
+                               env=target.log_env() if log_on else None)
+                host.request(frame(payload))
+                times[log_on] += [host.request(frame(payload))[1] for _ in range(per_host)]
+                host.close()
+        off, on = statistics.median(times[False]), statistics.median(times[True])
+        rows.append(Row("%s 1,000x12: log on / off" % name, target.name, ms(on),
+                        "log off %s" % ms(off), on / off, "<= 1.05x", on / off <= 1.05,
+                        "%dx%d" % (rounds, per_host)))
+    return rows
+
+
 def read_or_none(path):
     try:
         with open(path, "rb") as file:

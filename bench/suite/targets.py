@@ -51,6 +51,12 @@ class Target:
     def program(self, name):
         return self.programs[name]
 
+    def log_env(self):
+        """The environment with the host's log switched on; natively the log
+        goes below the scratch directory (Wine keeps it in its prefix)."""
+        return dict(self.env, TOLVANIK_HOST_LOG="1",
+                    XDG_STATE_HOME=os.path.join(self.scratch, "state"))
+
     def storage_file(self, name="storage.json"):
         return os.path.join(self.storage_dir, name)
 
@@ -77,9 +83,10 @@ class Target:
 class Running:
     """A program started in a scratch directory of its own, talked to
     through its standard input and output; beside it the stand-in tasklist
-    when `running` says the desktop application is to look running."""
+    when `running` says the desktop application is to look running. `env`
+    replaces the target's environment."""
 
-    def __init__(self, target, program, running):
+    def __init__(self, target, program, running, env=None):
         self.dir = tempfile.mkdtemp(prefix="run-", dir=target.scratch)
         path = os.path.join(self.dir, os.path.basename(program))
         shutil.copy(program, path)
@@ -87,7 +94,7 @@ class Running:
             tasklist = target.program("tasklist")
             shutil.copy(tasklist, os.path.join(self.dir, os.path.basename(tasklist)))
         self.child = subprocess.Popen(target.command(path), stdin=subprocess.PIPE,
-                                      stdout=subprocess.PIPE, env=target.env, cwd=self.dir)
+                                      stdout=subprocess.PIPE, env=env or target.env, cwd=self.dir)
 
     def send(self, data):
         self.child.stdin.write(data)

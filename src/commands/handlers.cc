@@ -24,39 +24,77 @@ JsonDocument reply_with_snapshot(StorageSnapshot snapshot, std::initializer_list
   return std::move(snapshot.document);
 }
 
+// Notes the update's facts and says in a few words how it went.
+std::string_view logged_update(const StorageUpdate& update, HostLog& log) {
+  log_storage_facts(log, update.facts);
+  switch (update.outcome) {
+    case UpdateOutcome::kCommitted:
+      return "written";
+    case UpdateOutcome::kNothingToUpdate:
+      return "nothing to write";
+    case UpdateOutcome::kRefused:
+      return "refused";
+    case UpdateOutcome::kFailed:
+      break;
+  }
+  return "not written";
+}
+
+StorageSnapshot logged_snapshot(const std::string& storage_path, HostLog& log) {
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  log_storage_facts(log, snapshot.facts);
+  return snapshot;
+}
+
 }  // namespace
 
-JsonDocument handle_get_status(const std::string& storage_path) {
-  const bool running = is_desktop_app_running();
-  return reply_with_snapshot(
-      read_storage_snapshot(storage_path),
-      {{"type", JsonValue::string("status")}, {"isRunning", JsonValue::boolean(running)}});
+void log_storage_facts(HostLog& log, const StorageFacts& facts) {
+  log.lock_waited(facts.lock_wait);
+  if (facts.backup_loaded) log.backup_loaded();
+  if (facts.update_refused) log.update_refused();
+  for (const std::string& failure : facts.failures) log.storage_failure(failure);
 }
 
-JsonDocument handle_set_colors(const std::string& storage_path, const JsonDocument& message) {
-  const bool stored = update_storage(storage_path, message).has_value();
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log) {
+  const bool running = is_desktop_app_running();
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
+  const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
+  return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
+                                                    {"isRunning", JsonValue::boolean(running)}}),
+          outcome};
+}
+
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
+                                HostLog& log) {
+  const StorageUpdate update = update_storage(storage_path, message);
+  // Nothing to write leaves nothing undone.
+  const bool success = update.outcome == UpdateOutcome::kCommitted ||
+                       update.outcome == UpdateOutcome::kNothingToUpdate;
   JsonArena arena;
   const JsonValue reply = arena.object(
-      {{"success", JsonValue::boolean(stored)}, {"type", JsonValue::string("setColorsResult")}});
-  return JsonDocument(std::move(arena), reply);
+      {{"success", JsonValue::boolean(success)}, {"type", JsonValue::string("setColorsResult")}});
+  return {JsonDocument(std::move(arena), reply), logged_update(update, log)};
 }
 
-JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocument& message) {
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
+                                  HostLog& log) {
   const double stamp = incoming_stamp(message.root());
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
   if (snapshot.last_modified > stamp) {
-    return reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
-                                                     {"winner", JsonValue::string("mac")}});
+    return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
+                                                      {"winner", JsonValue::string("mac")}}),
+            "desktop won"};
   }
   // The reply does not depend on whether the write succeeded: the
   // extension learns only which side won. Storage that could not be read
   // may hold newer templates, so the extension's must not replace them.
-  if (!snapshot.unreadable) (void)update_storage(storage_path, message);
+  std::string_view outcome = "storage unreadable";
+  if (!snapshot.unreadable) outcome = logged_update(update_storage(storage_path, message), log);
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},
                                         {"winner", JsonValue::string("chrome")}});
-  return JsonDocument(std::move(arena), reply);
+  return {JsonDocument(std::move(arena), reply), outcome};
 }
 
 }  // namespace tolvanik

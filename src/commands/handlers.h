@@ -3,22 +3,38 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
+#include "host_log/host_log.h"
 #include "messaging/json.h"
+#include "storage/storage_facts.h"
 
 namespace tolvanik {
 
+// The one reply a request gets, and in a few words how answering it went.
+struct CommandAnswer {
+  JsonDocument reply;
+  std::string_view outcome;
+};
+
+// Notes in `log` what a storage operation met on its way.
+void log_storage_facts(HostLog& log, const StorageFacts& facts);
+
+// Each handler notes in `log` what its storage operations met on the way.
+
 // "status": whether the desktop application runs, asked afresh, and its
 // stored templates.
-JsonDocument handle_get_status(const std::string& storage_path);
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log);
 
 // "setColorsResult": whether the message's templates were written; true
 // also when it carried none.
-JsonDocument handle_set_colors(const std::string& storage_path, const JsonDocument& message);
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
+                                HostLog& log);
 
 // "syncResponse": the side with the later stamp wins. The desktop side
 // ("mac") wins only with a strictly later stamp and then hands over its
 // templates; otherwise the extension side ("chrome") is written.
-JsonDocument handle_sync_request(const std::string& storage_path, const JsonDocument& message);
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
+                                  HostLog& log);
 
 }  // namespace tolvanik

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "commands/handlers.h"
 #include "messaging/framing.h"
 
 namespace tolvanik {
@@ -16,16 +15,17 @@ JsonDocument fixed_reply(std::string_view type, std::string_view message) {
   return JsonDocument(std::move(arena), reply);
 }
 
-JsonDocument answer_ping(const std::string&, const JsonDocument&) {
-  return fixed_reply("pong", "Hello from Windows!");
+CommandAnswer answer_ping(const std::string&, const JsonDocument&, HostLog&) {
+  return {fixed_reply("pong", "Hello from Windows!"), "answered"};
 }
 
-JsonDocument answer_get_status(const std::string& storage_path, const JsonDocument&) {
-  return handle_get_status(storage_path);
+CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&,
+                                HostLog& log) {
+  return handle_get_status(storage_path, log);
 }
 
-JsonDocument answer_unknown(const std::string&, const JsonDocument&) {
-  return fixed_reply("error", "Unknown command");
+CommandAnswer answer_unknown(const std::string&, const JsonDocument&, HostLog&) {
+  return {fixed_reply("error", "Unknown command"), "unknown command"};
 }
 
 constexpr std::array kCommands{
@@ -50,12 +50,31 @@ const Command& find_command(std::string_view type) {
   return found == kCommands.end() ? kUnknownCommand : *found;
 }
 
-JsonDocument answer_request(const std::string& storage_path, const JsonDocument& request) {
-  return find_command(request_type(request.root())).answer(storage_path, request);
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
+                             HostLog& log) {
+  return find_command(request_type(request.root())).answer(storage_path, request, log);
 }
 
-void dispatch_request(const std::string& storage_path, const JsonDocument& request) {
-  send_message(answer_request(storage_path, request));
+void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
+                 std::size_t bytes_out, std::chrono::nanoseconds started) {
+  if (!log.on()) return;
+  log.request({.type = request_type(request.root()),
+               .bytes_in = request.text_bytes(),
+               .reply_type = request_type(answer.reply.root()),
+               .bytes_out = bytes_out,
+               .time = log.clock() - started,
+               .outcome = answer.outcome});
+}
+
+void log_input_end(HostLog& log, const InputEnd& end) {
+  log.input_ended(describe(end.reason),
+                  end.length == 0 ? std::nullopt : std::optional<std::uint32_t>(end.length));
+}
+
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log) {
+  const auto started = log.clock();
+  const CommandAnswer answer = answer_request(storage_path, request, log);
+  log_request(log, request, answer, send_message(answer.reply), started);
 }
 
 }  // namespace tolvanik

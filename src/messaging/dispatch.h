@@ -1,9 +1,14 @@
 // The commands the host answers, and what each of them touches.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "commands/handlers.h"
+#include "host_log/host_log.h"
+#include "messaging/framing.h"
 #include "messaging/json.h"
 
 namespace tolvanik {
@@ -23,7 +28,8 @@ enum class CommandReach {
 struct Command {
   std::string_view type;
   CommandReach reach;
-  JsonDocument (*answer)(const std::string& storage_path, const JsonDocument& request);
+  CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request,
+                          HostLog& log);
 };
 
 // The "type" member of a request when it is a string, otherwise "".
@@ -35,9 +41,19 @@ const Command& find_command(std::string_view type);
 
 // The reply to one request, made on the calling thread. Any JSON value is
 // accepted; what is not a known command gets the "Unknown command" error.
-JsonDocument answer_request(const std::string& storage_path, const JsonDocument& request);
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
+                             HostLog& log);
 
-// Answers one request and sends the reply.
-void dispatch_request(const std::string& storage_path, const JsonDocument& request);
+// Notes an answered request in the log: its type, the sizes of request and
+// reply (`bytes_out`), the time since `started` on the log's clock and how
+// it went.
+void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
+                 std::size_t bytes_out, std::chrono::nanoseconds started);
+
+// Notes in the log why the input ended.
+void log_input_end(HostLog& log, const InputEnd& end);
+
+// Answers one request, sends the reply and notes it in the log.
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log);
 
 }  // namespace tolvanik

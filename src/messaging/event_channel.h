@@ -4,9 +4,11 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 #include <utility>
 #include <variant>
 
+#include "messaging/framing.h"
 #include "messaging/json.h"
 
 namespace tolvanik {
@@ -20,9 +22,16 @@ struct IncomingMessage {
 struct StorageChanged {};
 
 // Standard input has no further message.
-struct InputClosed {};
+struct InputClosed {
+  InputEnd end;
+};
 
-using HostEvent = std::variant<IncomingMessage, StorageChanged, InputClosed>;
+// The storage watcher has stopped, or could not start, and says why.
+struct WatchEnded {
+  std::string why;
+};
+
+using HostEvent = std::variant<IncomingMessage, StorageChanged, InputClosed, WatchEnded>;
 
 // Events in the order sent. A deque grows and drains a block at a time, so
 // a deep queue of small messages holds little besides the messages, and the

@@ -22,13 +22,14 @@ namespace {
 constexpr int kSpawnFailureStatus = 101;
 
 template <typename Body>
-void spawn_detached(Body body) {
+void spawn_detached(Body body, HostLog& log) {
   try {
     std::thread(std::move(body)).detach();
   } catch (const std::system_error& error) {
     std::fprintf(stderr, "tolvanik_host: failed to spawn thread: %s\n",
                  error.code().message().c_str());
     std::fflush(stderr);
+    log.end("failed to spawn thread", kSpawnFailureStatus);
     platform::exit_process(kSpawnFailureStatus);
   }
 }
@@ -41,7 +42,7 @@ void read_input(EventSender sender) {
   while (true) {
     auto message = reader.next();
     if (!message) {
-      batch.emplace_back(InputClosed{});
+      batch.emplace_back(InputClosed{message.error()});
       sender.send_batch(batch);
       return;
     }
@@ -59,9 +60,13 @@ void read_input(EventSender sender) {
 // no reply waits behind a slow one or for input that may never come.
 class ReplyOutput {
  public:
-  void collect(const JsonDocument& reply) {
+  // Yields the reply's payload size.
+  std::size_t collect(const JsonDocument& reply) {
+    const std::size_t before = collected_.size();
     append_frame(reply.root(), collected_);
+    const std::size_t frame_bytes = collected_.size() - before;
     if (collected_.size() >= kCollectedBytes) flush();
+    return frame_bytes == 0 ? 0 : frame_bytes - kLengthBytes;
   }
 
   void flush() {
@@ -72,9 +77,35 @@ class ReplyOutput {
 
  private:
   static constexpr std::size_t kCollectedBytes = 64 * 1024;
+  static constexpr std::size_t kLengthBytes = 4;
 
   std::string collected_;
 };
+
+// A reply made at once waits to go out with others; any other goes out at
+// once, after those collected. True when the command wrote the storage.
+bool answer_incoming(const std::string& storage_path, const JsonDocument& request,
+                     ReplyOutput& output, HostLog& log) {
+  const auto started = log.clock();
+  const Command& command = find_command(request_type(request.root()));
+  const bool at_once = command.reach == CommandReach::kNothing;
+  if (!at_once) output.flush();
+  const CommandAnswer answer = command.answer(storage_path, request, log);
+  const std::size_t bytes_out = at_once ? output.collect(answer.reply) : send_message(answer.reply);
+  log_request(log, request, answer, bytes_out, started);
+  return command.reach == CommandReach::kWritesStorage;
+}
+
+void start_workers(const std::string& storage_path, EventSender sender, HostLog& log) {
+  spawn_detached([input_sender = sender]() mutable { read_input(std::move(input_sender)); }, log);
+  spawn_detached(
+      [watcher_sender = std::move(sender),
+       file_name = utf8_text_lossy(final_component(storage_path)),
+       directory = parent_directory(storage_path)]() mutable {
+        storage_watcher_main(std::move(watcher_sender), std::move(file_name), std::move(directory));
+      },
+      log);
+}
 
 }  // namespace
 
@@ -95,21 +126,16 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 // A snapshot that could not be read says nothing about the desktop's
 // templates; pushed, it would tell the extension they are all gone. The
 // desktop's next save brings the next push.
-void push_snapshot(const std::string& storage_path, ReplyOutput& output) {
+void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
   output.flush();
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  if (!snapshot.unreadable) send_message(colors_push(std::move(snapshot)));
+  log_storage_facts(log, snapshot.facts);
+  if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
 }
 
-void run_event_loop(const std::string& storage_path) {
+void run_event_loop(const std::string& storage_path, HostLog& log) {
   auto [sender, receiver] = make_event_channel();
-  spawn_detached([input_sender = sender]() mutable { read_input(std::move(input_sender)); });
-  spawn_detached([watcher_sender = std::move(sender),
-                  file_name = utf8_text_lossy(final_component(storage_path)),
-                  directory = parent_directory(storage_path)]() mutable {
-    storage_watcher_main(std::move(watcher_sender), std::move(file_name), std::move(directory));
-  });
-
+  start_workers(storage_path, std::move(sender), log);
   auto last_host_write = platform::monotonic_now();
   HostEvents events;
   ReplyOutput output;
@@ -119,22 +145,21 @@ void run_event_loop(const std::string& storage_path) {
     for (; !events.empty(); events.pop_front()) {
       HostEvent& event = events.front();
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
-        const Command& command = find_command(request_type(incoming->message.root()));
-        if (command.reach == CommandReach::kNothing) {
-          output.collect(command.answer(storage_path, incoming->message));
-          continue;
-        }
-        output.flush();
-        send_message(command.answer(storage_path, incoming->message));
-        if (command.reach == CommandReach::kWritesStorage) {
+        if (answer_incoming(storage_path, incoming->message, output, log)) {
           last_host_write = platform::monotonic_now();
         }
       } else if (std::holds_alternative<StorageChanged>(event)) {
-        if (storage_change_pushed(last_host_write, platform::monotonic_now())) {
-          push_snapshot(storage_path, output);
+        const auto now = platform::monotonic_now();
+        if (storage_change_pushed(last_host_write, now)) {
+          push_snapshot(storage_path, output, log);
+        } else {
+          log.change_dropped(now - last_host_write);
         }
+      } else if (const auto* watch = std::get_if<WatchEnded>(&event)) {
+        log.watcher_failed(watch->why);
       } else {
         output.flush();
+        log_input_end(log, std::get<InputClosed>(event).end);
         return;
       }
     }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "host_log/host_log.h"
 #include "messaging/json.h"
 #include "storage/snapshot.h"
 
@@ -22,7 +23,8 @@ bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono
 // The unsolicited "colors" message carrying `snapshot`.
 JsonDocument colors_push(StorageSnapshot snapshot);
 
-// Answers requests until the input ends, then returns.
-void run_event_loop(const std::string& storage_path);
+// Answers requests until the input ends, then returns; notes in `log` what
+// it did on the way and why the input ended.
+void run_event_loop(const std::string& storage_path, HostLog& log);
 
 }  // namespace tolvanik

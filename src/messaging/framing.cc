@@ -20,6 +20,24 @@ std::uint32_t decode_length(const char* bytes) {
   return length;
 }
 
+InputEndReason refusal_reason(JsonRefusal refusal) {
+  switch (refusal) {
+    case JsonRefusal::kNulByte:
+      return InputEndReason::kNulByte;
+    case JsonRefusal::kNotUtf8:
+      return InputEndReason::kNotUtf8;
+    case JsonRefusal::kNotJson:
+      break;
+  }
+  return InputEndReason::kNotJson;
+}
+
+std::expected<JsonDocument, InputEndReason> explained(
+    std::expected<JsonDocument, JsonRefusal> read) {
+  if (!read) return std::unexpected(refusal_reason(read.error()));
+  return std::move(*read);
+}
+
 }  // namespace
 
 FrameReader::FrameReader(ByteSource source, bool read_ahead)
@@ -44,11 +62,31 @@ bool FrameReader::fill(std::size_t wanted) {
   return true;
 }
 
-std::optional<JsonDocument> FrameReader::read_payload(std::size_t length) {
+std::string_view describe(InputEndReason reason) {
+  switch (reason) {
+    case InputEndReason::kEndOfInput:
+      return "end of input";
+    case InputEndReason::kCutShort:
+      return "input ended inside a frame";
+    case InputEndReason::kEmptyFrame:
+      return "length 0";
+    case InputEndReason::kTooLong:
+      return "length too large";
+    case InputEndReason::kNulByte:
+      return "NUL in text";
+    case InputEndReason::kNotUtf8:
+      return "not UTF-8";
+    case InputEndReason::kNotJson:
+      break;
+  }
+  return "not JSON";
+}
+
+std::expected<JsonDocument, InputEndReason> FrameReader::read_payload(std::size_t length) {
   if (buffered() >= length) {
     const std::string_view payload(buffer_.data() + start_, length);
     start_ += length;
-    return parse_json(payload);
+    return explained(read_json(payload));
   }
   std::string payload;
   payload.reserve(length + kJsonReadingSpare);
@@ -61,23 +99,31 @@ std::optional<JsonDocument> FrameReader::read_payload(std::size_t length) {
       got = source_(std::span<char>(bytes + have, size - have));
       return have + got;
     });
-    if (got == 0) return std::nullopt;
+    if (got == 0) return std::unexpected(InputEndReason::kCutShort);
   }
-  return parse_json_in_place(std::move(payload));
+  return explained(read_json_in_place(std::move(payload)));
 }
 
-std::optional<JsonDocument> FrameReader::next() {
-  if (ended_) return std::nullopt;
-  std::optional<JsonDocument> message;
-  if (fill(kLengthSize)) {
-    const std::uint32_t length = decode_length(buffer_.data() + start_);
-    if (length != 0 && length <= kMaxIncomingPayload) {
-      start_ += kLengthSize;
-      message = read_payload(length);
-    }
+std::expected<JsonDocument, InputEnd> FrameReader::take_frame() {
+  if (!fill(kLengthSize)) {
+    return std::unexpected(
+        InputEnd{buffered() == 0 ? InputEndReason::kEndOfInput : InputEndReason::kCutShort, 0});
   }
+  const std::uint32_t length = decode_length(buffer_.data() + start_);
+  if (length == 0) return std::unexpected(InputEnd{InputEndReason::kEmptyFrame, 0});
+  if (length > kMaxIncomingPayload)
+    return std::unexpected(InputEnd{InputEndReason::kTooLong, length});
+  start_ += kLengthSize;
+  auto message = read_payload(length);
+  if (!message) return std::unexpected(InputEnd{message.error(), length});
+  return std::move(*message);
+}
+
+std::expected<JsonDocument, InputEnd> FrameReader::next() {
+  if (ended_) return std::unexpected(*ended_);
+  auto message = take_frame();
   if (!message) {
-    ended_ = true;
+    ended_ = message.error();
     std::string().swap(buffer_);
     start_ = 0;
   }
@@ -91,7 +137,7 @@ bool FrameReader::has_buffered_frame() const {
   return length == 0 || length > kMaxIncomingPayload || buffered() >= kLengthSize + length;
 }
 
-std::optional<JsonDocument> read_message() {
+std::expected<JsonDocument, InputEnd> read_message() {
   FrameReader reader(platform::read_stdin_some, /*read_ahead=*/false);
   return reader.next();
 }
@@ -118,12 +164,13 @@ std::optional<std::string> encode_frame(const JsonValue& message, std::size_t ex
   return frame;
 }
 
-void send_message(const JsonDocument& message) {
+std::size_t send_message(const JsonDocument& message) {
   // Only the main thread writes to standard output, and each frame goes out
   // in one write, so frames never interleave.
-  if (const auto frame = encode_frame(message.root(), message.text_bytes())) {
-    platform::write_stdout_all(*frame);
-  }
+  const auto frame = encode_frame(message.root(), message.text_bytes());
+  if (!frame) return 0;
+  platform::write_stdout_all(*frame);
+  return frame->size() - kLengthSize;
 }
 
 }  // namespace tolvanik

@@ -4,16 +4,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "messaging/json.h"
 
 namespace tolvanik {
 
 inline constexpr std::uint32_t kMaxIncomingPayload = 4 * 1024 * 1024;
+
+// Why the input yields no further message.
+enum class InputEndReason {
+  // The input ended between frames.
+  kEndOfInput,
+  // The input ended inside a frame.
+  kCutShort,
+  kEmptyFrame,
+  kTooLong,
+  kNulByte,
+  kNotUtf8,
+  kNotJson,
+};
+
+struct InputEnd {
+  InputEndReason reason = InputEndReason::kEndOfInput;
+  // The length the last frame announced; 0 when the input ended between frames.
+  std::uint32_t length = 0;
+};
+
+// A few words for people: "end of input", "length too large", ...
+std::string_view describe(InputEndReason reason);
 
 // Takes frames apart from a byte stream. Any frame that cannot be read or
 // parsed ends the stream for good: the conversation is over.
@@ -27,8 +51,8 @@ class FrameReader {
   // byte beyond the current frame is consumed.
   FrameReader(ByteSource source, bool read_ahead);
 
-  // The next message, or nothing once the stream has ended.
-  std::optional<JsonDocument> next();
+  // The next message, or once the stream has ended, why it did.
+  std::expected<JsonDocument, InputEnd> next();
 
   // True when next() can answer from what has been read already.
   bool has_buffered_frame() const;
@@ -38,18 +62,20 @@ class FrameReader {
   // A payload read ahead already is parsed from the buffer. One still to
   // come is read straight into a text of its own, which its document takes
   // over: a large message is neither copied nor cleared before it is read.
-  std::optional<JsonDocument> read_payload(std::size_t length);
+  std::expected<JsonDocument, InputEndReason> read_payload(std::size_t length);
+  // The next message, or why there is none, before the reader records it.
+  std::expected<JsonDocument, InputEnd> take_frame();
   std::size_t buffered() const { return buffer_.size() - start_; }
 
   ByteSource source_;
   bool read_ahead_;
-  bool ended_ = false;
+  std::optional<InputEnd> ended_;
   std::string buffer_;
   std::size_t start_ = 0;
 };
 
 // Reads one message from standard input, consuming exactly its frame.
-std::optional<JsonDocument> read_message();
+std::expected<JsonDocument, InputEnd> read_message();
 
 // The whole frame for `message`: length and compact payload in one buffer
 // (with room for `expected_bytes` made up front), or nothing when the
@@ -61,7 +87,8 @@ std::optional<std::string> encode_frame(const JsonValue& message, std::size_t ex
 bool append_frame(const JsonValue& message, std::string& frames);
 
 // Writes the root of `message` as one frame to standard output in a single
-// write. A failed write is ignored: the browser may have gone away.
-void send_message(const JsonDocument& message);
+// write, and yields the payload's size. A failed write is ignored: the
+// browser may have gone away.
+std::size_t send_message(const JsonDocument& message);
 
 }  // namespace tolvanik

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -192,6 +193,14 @@ class JsonDocument {
 
 inline constexpr int kMaxJsonDepth = 127;
 
+// Why a text holds no JSON value the host reads.
+enum class JsonRefusal {
+  kNulByte,
+  kNotUtf8,
+  // Empty, against the grammar, nested too deep, or a number out of range.
+  kNotJson,
+};
+
 // Parses `text` as exactly one JSON value surrounded only by space, tab, line
 // feed or carriage return. Refuses a byte-order mark, a NUL byte anywhere,
 // text that is not valid UTF-8 (escapes included) and nesting deeper than
@@ -204,6 +213,10 @@ std::optional<JsonDocument> parse_json(std::string_view text);
 // strings where they lie. Text with kJsonReadingSpare bytes of capacity
 // beyond its size is not moved.
 std::optional<JsonDocument> parse_json_in_place(std::string text);
+
+// The same two, saying why a text was refused.
+std::expected<JsonDocument, JsonRefusal> read_json(std::string_view text);
+std::expected<JsonDocument, JsonRefusal> read_json_in_place(std::string text);
 
 inline constexpr std::size_t kJsonReadingSpare = 16;
 

@@ -152,11 +152,13 @@ class TreeBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TreeB
 
 // `text` holds `size` bytes in `arena`, followed by kJsonReadingSpare bytes
 // of room.
-std::optional<JsonDocument> parse_held_text(JsonArena arena, char* text, std::size_t size) {
+std::expected<JsonDocument, JsonRefusal> parse_held_text(JsonArena arena, char* text,
+                                                         std::size_t size) {
   const std::string_view view(text, size);
+  if (view.empty()) return std::unexpected(JsonRefusal::kNotJson);
   // The reader would take a NUL byte for the end of the text.
-  if (view.empty() || view.find('\0') != std::string_view::npos) return std::nullopt;
-  if (!is_valid_utf8(view)) return std::nullopt;
+  if (view.find('\0') != std::string_view::npos) return std::unexpected(JsonRefusal::kNulByte);
+  if (!is_valid_utf8(view)) return std::unexpected(JsonRefusal::kNotUtf8);
   const bool has_unicode_escape = view.find("\\u") != std::string_view::npos;
   // With no NUL byte inside, the terminator marks exactly the end of the text.
   // The reader's SSE2 scans load whole aligned 16-byte blocks, so the one
@@ -166,13 +168,20 @@ std::optional<JsonDocument> parse_held_text(JsonArena arena, char* text, std::si
   TreeBuilder builder(arena, has_unicode_escape);
   rapidjson::InsituStringStream stream(text);
   rapidjson::Reader reader;
-  if (reader.Parse<kParseFlags>(stream, builder).IsError()) return std::nullopt;
+  if (reader.Parse<kParseFlags>(stream, builder).IsError()) {
+    return std::unexpected(JsonRefusal::kNotJson);
+  }
   return JsonDocument(std::move(arena), builder.root(), size);
+}
+
+std::optional<JsonDocument> without_reason(std::expected<JsonDocument, JsonRefusal> read) {
+  if (!read) return std::nullopt;
+  return std::move(*read);
 }
 
 }  // namespace
 
-std::optional<JsonDocument> parse_json_in_place(std::string text) {
+std::expected<JsonDocument, JsonRefusal> read_json_in_place(std::string text) {
   const std::size_t size = text.size();
   text.resize(size + kJsonReadingSpare);
   // The tree of a large document is about the size of its text. Taken in
@@ -192,12 +201,20 @@ std::size_t first_chunk_for(std::size_t text_bytes) {
   return text_bytes + kJsonReadingSpare + text_bytes + kSmallestTree;
 }
 
-std::optional<JsonDocument> parse_json(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+std::expected<JsonDocument, JsonRefusal> read_json(std::string_view text) {
+  if (text.empty()) return std::unexpected(JsonRefusal::kNotJson);
   JsonArena arena(first_chunk_for(text.size()));
   char* const held = arena.chars(text.size() + kJsonReadingSpare).data();
   std::memcpy(held, text.data(), text.size());
   return parse_held_text(std::move(arena), held, text.size());
+}
+
+std::optional<JsonDocument> parse_json(std::string_view text) {
+  return without_reason(read_json(text));
+}
+
+std::optional<JsonDocument> parse_json_in_place(std::string text) {
+  return without_reason(read_json_in_place(std::move(text)));
 }
 
 }  // namespace tolvanik

@@ -45,4 +45,13 @@ std::expected<void, std::string> write_registry_default(RegistryHive hive, const
 // Removes `key` with everything below it; a missing key is no error.
 std::expected<void, std::string> delete_registry_key(RegistryHive hive, const std::string& key);
 
+// Creates `key` as needed and sets its value `value_name` to the DWORD `value`.
+std::expected<void, std::string> write_registry_dword(RegistryHive hive, const std::string& key,
+                                                      const std::string& value_name,
+                                                      std::uint32_t value);
+
+// Removes the value `value_name` of `key`; a missing key or value is no error.
+std::expected<void, std::string> delete_registry_value(RegistryHive hive, const std::string& key,
+                                                       const std::string& value_name);
+
 }  // namespace tolvanik::platform

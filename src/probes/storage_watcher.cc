@@ -26,9 +26,11 @@ void on_storage_dir_event(const platform::DirectoryChange& change,
 
 void storage_watcher_main(EventSender sender, std::string storage_file_name,
                           std::string storage_directory) {
-  platform::watch_directory(storage_directory, [&](const platform::DirectoryChange& change) {
-    on_storage_dir_event(change, storage_file_name, sender);
-  });
+  std::string why =
+      platform::watch_directory(storage_directory, [&](const platform::DirectoryChange& change) {
+        on_storage_dir_event(change, storage_file_name, sender);
+      });
+  sender.send(WatchEnded{std::move(why)});
   while (true) std::this_thread::sleep_for(std::chrono::seconds(60));
 }
 

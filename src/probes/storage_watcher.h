@@ -17,9 +17,9 @@ void on_storage_dir_event(const platform::DirectoryChange& change,
 
 // The body of the storage watcher thread: watches `storage_directory`
 // without its subdirectories and never returns. Once the watch cannot go on
-// (the directory is missing, or the system gave up) the thread just stays
-// asleep, holding its sender, so that the channel never reports
-// disconnection on the watcher's account.
+// (the directory is missing, or the system gave up) the thread sends why
+// and then stays asleep, holding its sender, so that the channel never
+// reports disconnection on the watcher's account.
 [[noreturn]] void storage_watcher_main(EventSender sender, std::string storage_file_name,
                                        std::string storage_directory);
 

@@ -10,9 +10,12 @@ StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
   const auto lock = lock_storage(storage_path);
   if (!lock) {
     snapshot.unreadable = true;
+    snapshot.facts.failures.push_back(lock.error());
     return snapshot;
   }
+  snapshot.facts.lock_wait = lock->waited();
   LoadedStorage loaded = load_storage_document(storage_path);
+  note_load(loaded, snapshot.facts);
   if (!loaded.document) {
     snapshot.unreadable = loaded.storage_file_unreadable;
     return snapshot;

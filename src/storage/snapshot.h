@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "messaging/json.h"
+#include "storage/storage_facts.h"
 
 namespace tolvanik {
 
@@ -19,6 +20,7 @@ struct StorageSnapshot {
   // The storage could not be locked, or holds a storage file that could not
   // be read: the fields above say nothing about the desktop's state.
   bool unreadable = false;
+  StorageFacts facts;
 };
 
 // Reads the storage file afresh under the storage lock. What cannot be read

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/clock.h"
 #include "storage/location.h"
 
 namespace tolvanik {
@@ -39,8 +40,18 @@ ObjectFile read_object_file(const std::string& path) {
 std::expected<void, std::string> copy_through_temporary(const std::string& from,
                                                         const std::string& to,
                                                         const std::string& temporary_path) {
-  if (auto copied = platform::copy_file_durably(from, temporary_path); !copied) return copied;
-  return platform::replace_file(temporary_path, to);
+  if (auto copied = platform::copy_file_durably(from, temporary_path); !copied) {
+    return std::unexpected("Write error: " + copied.error());
+  }
+  if (auto renamed = platform::replace_file(temporary_path, to); !renamed) {
+    return std::unexpected("Rename error: " + renamed.error());
+  }
+  return {};
+}
+
+std::optional<std::string> failure_of(const std::expected<void, std::string>& done) {
+  if (done) return std::nullopt;
+  return done.error();
 }
 
 // Size of the pieces the new text is written in. Each piece is one write
@@ -89,12 +100,13 @@ StorageLock::~StorageLock() {
 }
 
 std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path) {
+  const auto asked = platform::monotonic_now();
   auto file = platform::open_lock_file(sibling_path(storage_path, kLockExtension));
   if (!file) return std::unexpected("Lock file open error: " + file.error());
   if (auto locked = platform::lock_whole_file(*file); !locked) {
     return std::unexpected("File lock error: " + locked.error());
   }
-  return StorageLock(std::move(*file));
+  return StorageLock(std::move(*file), platform::monotonic_now() - asked);
 }
 
 std::optional<JsonDocument> read_json_object(const std::string& path) {
@@ -103,34 +115,50 @@ std::optional<JsonDocument> read_json_object(const std::string& path) {
 
 LoadedStorage load_storage_document(const std::string& storage_path) {
   ObjectFile storage = read_object_file(storage_path);
-  if (storage.object) return {std::move(storage.object), false};
+  LoadedStorage loaded;
+  if (storage.object) {
+    loaded.document = std::move(storage.object);
+    return loaded;
+  }
   // A storage file that is there but could not be read just now may well
   // be newer than the backup: restoring over it would throw that away.
-  if (storage.state == ObjectFileState::kReadFailed) return {std::nullopt, true};
-  const std::string backup_path = sibling_path(storage_path, kBackupExtension);
-  if (auto backup = read_json_object(backup_path)) {
-    // Failing to restore costs nothing now: the backup's content is used.
-    (void)copy_through_temporary(backup_path, storage_path,
-                                 sibling_path(storage_path, kTemporaryExtension));
-    return {std::move(backup), false};
+  if (storage.state == ObjectFileState::kReadFailed) {
+    loaded.storage_file_unreadable = true;
+    return loaded;
   }
-  return {std::nullopt, storage.state != ObjectFileState::kAbsentOrEmpty};
+  const std::string backup_path = sibling_path(storage_path, kBackupExtension);
+  loaded.document = read_json_object(backup_path);
+  if (!loaded.document) {
+    loaded.storage_file_unreadable = storage.state != ObjectFileState::kAbsentOrEmpty;
+    return loaded;
+  }
+  // Failing to restore costs nothing now: the backup's content is used.
+  loaded.from_backup = true;
+  loaded.restore_failure = failure_of(copy_through_temporary(
+      backup_path, storage_path, sibling_path(storage_path, kTemporaryExtension)));
+  return loaded;
 }
 
-std::expected<void, std::string> commit_storage_document(const std::string& storage_path,
-                                                         const JsonValue& document) {
+void note_load(const LoadedStorage& loaded, StorageFacts& facts) {
+  facts.backup_loaded = loaded.from_backup;
+  if (loaded.restore_failure) facts.failures.push_back(*loaded.restore_failure);
+}
+
+CommitOutcome commit_storage_document(const std::string& storage_path, const JsonValue& document) {
   const std::string temporary_path = sibling_path(storage_path, kTemporaryExtension);
+  CommitOutcome outcome;
   if (platform::file_exists(storage_path)) {
     // A stale backup is better than none, and the new text must still go in.
-    (void)copy_through_temporary(storage_path, sibling_path(storage_path, kBackupExtension),
-                                 temporary_path);
+    outcome.backup_failure = failure_of(copy_through_temporary(
+        storage_path, sibling_path(storage_path, kBackupExtension), temporary_path));
   }
   auto written = write_temporary_file(temporary_path, document);
-  if (!written) return std::unexpected("Write error: " + written.error());
-  if (auto renamed = written->rename_over(storage_path); !renamed) {
-    return std::unexpected("Rename error: " + renamed.error());
+  if (!written) {
+    outcome.written = std::unexpected("Write error: " + written.error());
+  } else if (auto renamed = written->rename_over(storage_path); !renamed) {
+    outcome.written = std::unexpected("Rename error: " + renamed.error());
   }
-  return {};
+  return outcome;
 }
 
 }  // namespace tolvanik

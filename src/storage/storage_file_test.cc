@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "storage/snapshot.h"
 #include "support/json_text.h"
 #include "support/scratch_directory.h"
 
@@ -20,7 +21,7 @@ using testing::write_file;
 
 std::expected<void, std::string> commit_json(const std::string& storage_path,
                                              std::string_view text) {
-  return commit_storage_document(storage_path, json(text).root());
+  return commit_storage_document(storage_path, json(text).root()).written;
 }
 
 class StorageFileTest : public ::testing::Test {
@@ -39,6 +40,8 @@ TEST_F(StorageFileTest, LockFailsWithoutCreatingAMissingDirectory) {
   ASSERT_FALSE(lock);
   EXPECT_TRUE(lock.error().starts_with("Lock file open error: ")) << lock.error();
   EXPECT_FALSE(exists(dir.file("absent")));
+  EXPECT_EQ(read_storage_snapshot(missing).facts.failures, std::vector{lock.error()})
+      << "the snapshot's caller learns what the snapshot swallows";
 }
 
 TEST_F(StorageFileTest, ReadJsonObjectAcceptsOnlyObjectsWithMembers) {
@@ -65,6 +68,8 @@ TEST_F(StorageFileTest, UnreadableStorageFileIsRestoredFromTheBackup) {
   write_file(backup(), "{\"from\": \"backup\"}");
   const LoadedStorage loaded = load_storage_document(storage());
   ASSERT_TRUE(loaded.document);
+  EXPECT_TRUE(loaded.from_backup);
+  EXPECT_EQ(loaded.restore_failure, std::nullopt);
   EXPECT_EQ(to_compact_json(loaded.document->root()), R"({"from":"backup"})");
   EXPECT_EQ(read_file(storage()), "{\"from\": \"backup\"}");
 }
@@ -100,7 +105,7 @@ TEST_F(StorageFileTest, CommitWritesADocumentOfManyPiecesWhole) {
   const JsonDocument document = json(R"({"tolvanik_templates":[)" + templates + "]}");
   const std::string text = to_pretty_json(document.root());
   ASSERT_GT(text.size(), 3 * 256 * 1024u);
-  ASSERT_TRUE(commit_storage_document(storage(), document.root()));
+  ASSERT_TRUE(commit_storage_document(storage(), document.root()).written);
   EXPECT_EQ(read_file(storage()), text);
 }
 

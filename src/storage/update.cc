@@ -70,10 +70,13 @@ std::optional<JsonValue> updated_document(const JsonDocument& stored, const Json
                               arena);
 }
 
-std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
-                                                         const JsonDocument& message) {
+StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message) {
+  StorageUpdate update;
   const JsonValue* templates = message.root().find("templates");
-  if (!templates || !templates->is_array()) return UpdateOutcome::kNothingToUpdate;
+  if (!templates || !templates->is_array()) {
+    update.outcome = UpdateOutcome::kNothingToUpdate;
+    return update;
+  }
   const JsonValue* last_modified = message.root().find("lastModified");
   // Taken before the lock, so that a long wait for it does not move the stamp.
   const double stamp = last_modified && last_modified->is_number()
@@ -81,20 +84,27 @@ std::expected<UpdateOutcome, std::string> update_storage(const std::string& stor
                            : unix_millis_stamp(platform::system_time_since_epoch());
 
   const auto lock = lock_storage(storage_path);
-  if (!lock) return std::unexpected(lock.error());
+  if (!lock) {
+    update.facts.failures.push_back(lock.error());
+    return update;
+  }
+  update.facts.lock_wait = lock->waited();
   const LoadedStorage loaded = load_storage_document(storage_path);
+  note_load(loaded, update.facts);
   if (!loaded.document && loaded.storage_file_unreadable) {
-    return std::unexpected(
-        "Refused: the storage file holds data that is not a JSON object and there is no "
-        "readable backup");
+    update.facts.update_refused = true;
+    update.outcome = UpdateOutcome::kRefused;
+    return update;
   }
   const JsonDocument no_document;
   JsonArena arena;
   const std::optional<JsonValue> document =
       updated_document(loaded.document ? *loaded.document : no_document, message, stamp, arena);
-  const auto committed = commit_storage_document(storage_path, *document);
-  if (!committed) return std::unexpected(committed.error());
-  return UpdateOutcome::kCommitted;
+  const CommitOutcome committed = commit_storage_document(storage_path, *document);
+  if (committed.backup_failure) update.facts.failures.push_back(*committed.backup_failure);
+  if (!committed.written) update.facts.failures.push_back(committed.written.error());
+  update.outcome = committed.written ? UpdateOutcome::kCommitted : UpdateOutcome::kFailed;
+  return update;
 }
 
 }  // namespace tolvanik

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <chrono>
-#include <expected>
 #include <optional>
 #include <string>
 
 #include "messaging/json.h"
+#include "storage/storage_facts.h"
 
 namespace tolvanik {
 
@@ -14,14 +14,25 @@ enum class UpdateOutcome {
   kCommitted,
   // The message carried no "templates" array: no file was touched.
   kNothingToUpdate,
+  // The storage file exists, cannot be read and has no readable backup:
+  // replacing it would destroy data the host cannot read.
+  kRefused,
+  // The lock could not be had or the commit failed; the facts say why.
+  kFailed,
+};
+
+struct StorageUpdate {
+  UpdateOutcome outcome = UpdateOutcome::kFailed;
+  StorageFacts facts;
+
+  bool written() const { return outcome == UpdateOutcome::kCommitted; }
 };
 
 // Merges the message's "templates", "activeTemplateId" and "lastModified"
 // into the storage document under the storage lock and commits it. Every
-// member of the document the host does not own is kept. A failure leaves
-// every file as it was and says why.
-std::expected<UpdateOutcome, std::string> update_storage(const std::string& storage_path,
-                                                         const JsonDocument& message);
+// member of the document the host does not own is kept. Anything but a
+// commit leaves every file as it was.
+StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message);
 
 // The storage document after merging `message` into `stored` (a root that
 // is not an object counts as the empty object) with `stamp` as the time of

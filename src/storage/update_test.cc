@@ -27,7 +27,7 @@ class UpdateTest : public ::testing::Test {
 
 TEST_F(UpdateTest, DeviceIdFallsBackWhenTheConfigHasNoStringId) {
   write_file(storage(), R"({"tolvanik_sync_config": {"deviceId": 12}})");
-  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"x"}]})")));
+  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"x"}]})")).written());
   EXPECT_EQ(text_at(stored().root(), "tolvanik_templates/0/createdBy"), R"("chrome-host")");
 }
 
@@ -42,8 +42,9 @@ TEST(UnixMillisStamp, TruncatesToWholeMillisecondsAndClampsBeforeTheEpoch) {
 TEST_F(UpdateTest, RefusesToReplaceContentItCannotRead) {
   for (const std::string text : {"{\"window\": ", "[1, 2]", "\xEF\xBB\xBF{\"a\": 1}"}) {
     write_file(storage(), text);
-    const auto outcome = update_storage(storage(), json(R"({"templates":[]})"));
-    EXPECT_FALSE(outcome);
+    const StorageUpdate update = update_storage(storage(), json(R"({"templates":[]})"));
+    EXPECT_EQ(update.outcome, UpdateOutcome::kRefused);
+    EXPECT_TRUE(update.facts.update_refused);
     EXPECT_EQ(read_file(storage()), text);
     EXPECT_FALSE(exists("storage.json.bak"));
     EXPECT_FALSE(exists("storage.json.tmp"));
@@ -52,10 +53,13 @@ TEST_F(UpdateTest, RefusesToReplaceContentItCannotRead) {
 
 TEST_F(UpdateTest, ReplacesEmptyContentAndUsesARestoredBackup) {
   write_file(storage(), "");
-  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[]})")));
+  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[]})")).written());
   write_file(storage(), "garbage");
   write_file(dir.file("storage.json.bak"), R"({"window": 1, "tolvanik_templates": [{"id": "b"}]})");
-  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"b"}]})")));
+  const StorageUpdate update = update_storage(storage(), json(R"({"templates":[{"id":"b"}]})"));
+  ASSERT_TRUE(update.written());
+  EXPECT_TRUE(update.facts.backup_loaded);
+  EXPECT_TRUE(update.facts.failures.empty());
   const JsonDocument document = stored();
   EXPECT_EQ(text_at(document.root(), "window"), "1");
   EXPECT_EQ(text_at(document.root(), "tolvanik_templates/0/revision"), "1")

@@ -131,6 +131,7 @@ class WineSession {
   }
 
   const std::optional<fs::path>& appdata() const { return appdata_; }
+  const std::optional<fs::path>& local_appdata() const { return local_appdata_; }
   const std::string& problem() const { return problem_; }
 
  private:
@@ -145,17 +146,23 @@ class WineSession {
       run_unpiped({"wineserver", "-p"});
     }
     start_services();
-    const auto windows_path = run_to_end({"wine", "cmd", "/c", "echo %APPDATA%"});
+    appdata_ = folder_of("APPDATA");
+    if (appdata_) local_appdata_ = folder_of("LOCALAPPDATA");
+  }
+
+  // The Unix path of the folder a Windows environment variable names.
+  std::optional<fs::path> folder_of(const std::string& variable) {
+    const auto windows_path = run_to_end({"wine", "cmd", "/c", "echo %" + variable + "%"});
     if (!windows_path) {
-      problem_ = "could not ask Wine for APPDATA";
-      return;
+      problem_ = "could not ask Wine for " + variable;
+      return std::nullopt;
     }
     const auto unix_path = run_to_end({"winepath", "-u", trim_line_end(*windows_path)});
     if (!unix_path) {
       problem_ = "winepath could not map " + trim_line_end(*windows_path);
-      return;
+      return std::nullopt;
     }
-    appdata_ = fs::path(trim_line_end(*unix_path));
+    return fs::path(trim_line_end(*unix_path));
   }
 
   void start_services() {
@@ -185,6 +192,7 @@ class WineSession {
   fs::path owned_prefix_;
   int keeper_input_ = -1;
   std::optional<fs::path> appdata_;
+  std::optional<fs::path> local_appdata_;
   std::string problem_;
 };
 
@@ -449,7 +457,7 @@ void HostTest::SetUp() {
   ASSERT_TRUE(fs::exists(host_binary)) << host_binary;
   ASSERT_TRUE(fs::exists(tasklist)) << tasklist;
   if (under_wine()) {
-    ASSERT_TRUE(WineSession::get().appdata()) << WineSession::get().problem();
+    ASSERT_TRUE(WineSession::get().local_appdata()) << WineSession::get().problem();
   }
 
   work_dir_ = make_temp_dir("tolvanik-blackbox-");
@@ -508,6 +516,11 @@ fs::path HostTest::storage_dir() const {
   return appdata / "io.tolvanik.desktop";
 }
 
+fs::path HostTest::host_log_dir() const {
+  if (under_wine()) return *WineSession::get().local_appdata() / "Tolvanik Host";
+  return work_dir_ / "state" / "tolvanik-host";
+}
+
 void HostTest::use_appdata(const fs::path& unix_dir) {
   appdata_ = unix_dir;
   if (under_wine()) {
@@ -549,9 +562,12 @@ std::map<std::string, std::string> HostTest::child_environment() const {
     environment["WINEDEBUG"] = "-all";
   } else {
     environment["APPDATA"] = (work_dir_ / "appdata").string();
+    environment["XDG_STATE_HOME"] = (work_dir_ / "state").string();
     // Only the copy beside the host may be found, never one on the machine.
     environment["PATH"] = "/usr/bin:/bin";
   }
+  // The host's log is off unless a test switches it on.
+  environment.erase("TOLVANIK_HOST_LOG");
   for (const auto& [name, value] : extra_environment_) environment[name] = value;
   return environment;
 }
@@ -573,6 +589,13 @@ ChildProcess& HostTest::start(const std::vector<std::string>& arguments,
   host_ = ChildProcess::start(argv, child_environment(), work_dir_, queued_input);
   if (!host_) throw std::runtime_error("the host could not be started");
   return *host_;
+}
+
+std::unique_ptr<ChildProcess> HostTest::start_another_host(
+    const std::vector<std::string>& arguments, std::string_view queued_input) {
+  auto argv = command_for(host_copy_);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return ChildProcess::start(argv, child_environment(), work_dir_, queued_input);
 }
 
 ChildProcess& HostTest::host() {

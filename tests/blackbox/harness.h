@@ -169,6 +169,10 @@ class HostTest : public testing::TestWithParam<Target> {
   // follow. Wine sets APPDATA itself, so there a command shell sets it.
   void use_appdata(const std::filesystem::path& unix_dir);
 
+  // The folder of the host's log, as a Unix path: natively below this
+  // test's directory, under Wine in the prefix (Wine tests share it).
+  std::filesystem::path host_log_dir() const;
+
   // The storage location the host uses, as Unix paths. The storage
   // directory does not exist when a test starts.
   std::filesystem::path storage_dir() const;
@@ -192,6 +196,9 @@ class HostTest : public testing::TestWithParam<Target> {
   ChildProcess& start(const std::vector<std::string>& arguments = {},
                       std::string_view queued_input = {});
   ChildProcess& host();
+  // Starts one more host copy beside the one start() runs, owned by the test.
+  std::unique_ptr<ChildProcess> start_another_host(const std::vector<std::string>& arguments = {},
+                                                   std::string_view queued_input = {});
   bool send_frame(std::string_view json_text) { return host().write_input(frame(json_text)); }
   bool send_bytes(std::string_view bytes) { return host().write_input(bytes); }
   void close_input() { host().close_input(); }

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "register_fixture.h"
+#include "support/scratch_directory.h"
 
 namespace tolvanik::blackbox {
 namespace {
@@ -198,6 +199,7 @@ TEST_P(RegisterCheckTest, StorageHealthIsReadWithoutTouchingTheFiles) {
 TEST_P(RegisterCheckTest, JsonReportCarriesTheFindingsButNoTemplateContentOrUserFolder) {
   // Natively the storage lies below HOME, to be written "~".
   if (!under_wine()) use_appdata(home_ / "appdata");
+  set_env("TOLVANIK_HOST_LOG", "1");
   const std::string profile = target_path(work_dir() / "profile");
   ASSERT_EQ(
       register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
@@ -225,12 +227,20 @@ TEST_P(RegisterCheckTest, JsonReportCarriesTheFindingsButNoTemplateContentOrUser
   EXPECT_EQ(text_at(root, "storage/shown"), "2390");
   EXPECT_GT(std::stoul(text_at(root, "storage/statusBytes")), 1'048'576u);
   EXPECT_NE(text_at(root, "storage/problems/0").find("delete about "), std::string::npos);
-  EXPECT_EQ(text_at(root, "log"), R"({"on":false,"path":""})");
+  EXPECT_EQ(text_at(root, "log/on"), "true");
+  const std::string log_path = text_at(root, "log/path");
+  EXPECT_TRUE(log_path.ends_with(under_wine() ? R"(\\host.log")" : R"(/host.log")")) << log_path;
+  if (under_wine()) {
+    EXPECT_TRUE(log_path.starts_with("\"%LOCALAPPDATA%")) << log_path;
+  }
   EXPECT_EQ(text_at(root, "storage/path").substr(0, under_wine() ? 10 : 3),
             under_wine() ? "\"%APPDATA%" : "\"~/");
   for (const std::string& secret :
        {std::string("Zoë"), std::string("secret-id"), home_.string(), std::string("C:\\\\users")}) {
     EXPECT_EQ(run.output.find(secret), std::string::npos) << secret << "\n" << run.output;
+    EXPECT_EQ(testing::read_file((host_log_dir() / "host.log").string()).find(secret),
+              std::string::npos)
+        << secret;
   }
 }
 

@@ -6,16 +6,10 @@
 #include <span>
 #include <string_view>
 
+#include "host_log/caller.h"
 #include "platform/registry.h"
 
 namespace tolvanik::registration {
-
-// "chrome-extension://" and an extension id of 32 letters a to p, then "/".
-bool is_valid_origin(std::string_view origin);
-
-// A Firefox add-on id: address-like ("name@example.com") or a GUID in
-// braces.
-bool is_valid_addon_id(std::string_view id);
 
 // How a browser starts the host it found.
 enum class HostStart {

@@ -5,14 +5,17 @@
 
 #include "bin/tolvanik_register/host_run.h"
 #include "bin/tolvanik_register/install.h"
+#include "host_log/setting.h"
 #include "storage/location.h"
 #include "tolvanik_version.h"
 
 namespace tolvanik::registration {
 namespace {
 
-// The host log is not written yet: check reports it off, with no file.
-HostLogState host_log_state() { return {}; }
+HostLogState host_log_state() {
+  HostLogSetting setting = host_log_setting();
+  return {setting.on, std::move(setting.path), std::move(setting.switched_by)};
+}
 
 BrowserFindings find_for_browser(const Browser& browser, const Options& options,
                                  const SiteBase& base) {

@@ -116,6 +116,14 @@ void print_storage(const StorageFindings& storage, std::ostream& out) {
   }
 }
 
+void print_log(const HostLogState& log, std::ostream& out) {
+  if (log.on) {
+    out << "log: on (" << log.switched_by << "), " << log.path << "\n";
+  } else {
+    out << "log: off; tolvanik_register log on switches it on\n";
+  }
+}
+
 }  // namespace
 
 const Entry* BrowserFindings::used_entry() const {
@@ -131,6 +139,7 @@ bool BrowserFindings::same_findings(const BrowserFindings& other) const {
 void print_text(const CheckReport& report, std::ostream& out) {
   for (const BrowserFindings& browser : report.browsers) print_browser(browser, out);
   print_storage(report.storage, out);
+  print_log(report.log, out);
   out << "verdict: " << report.verdict << "\n";
 }
 

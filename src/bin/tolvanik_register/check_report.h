@@ -45,6 +45,8 @@ struct BrowserFindings {
 struct HostLogState {
   bool on = false;
   std::string path;
+  // The switch that is on, as a person would look it up.
+  std::string switched_by;
 };
 
 struct CheckReport {

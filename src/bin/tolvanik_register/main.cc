@@ -7,6 +7,7 @@
 
 #include "bin/tolvanik_register/check.h"
 #include "bin/tolvanik_register/install.h"
+#include "bin/tolvanik_register/log_action.h"
 #include "bin/tolvanik_register/options.h"
 #include "platform/environment.h"
 #include "tolvanik_version.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
                          "nothing to remove: " + options->name + " was not registered there");
     case Action::kCheck:
       return run_check(*options, std::cout);
+    case Action::kLog:
+      return run_log(*options, std::cout, std::cerr);
     case Action::kVersion:
       std::cout << "tolvanik_register " << TOLVANIK_VERSION << "\n";
       return 0;

@@ -8,12 +8,14 @@ namespace {
 
 std::expected<Action, std::string> parse_action(std::string_view word) {
   static const std::map<std::string_view, Action> kActions{
-      {"install", Action::kInstall},   {"uninstall", Action::kUninstall}, {"check", Action::kCheck},
-      {"--version", Action::kVersion}, {"--help", Action::kHelp},         {"-h", Action::kHelp}};
+      {"install", Action::kInstall}, {"uninstall", Action::kUninstall},
+      {"check", Action::kCheck},     {"--version", Action::kVersion},
+      {"--help", Action::kHelp},     {"-h", Action::kHelp},
+      {"log", Action::kLog}};
   const auto found = kActions.find(word);
   if (found == kActions.end()) {
     return std::unexpected("unknown command \"" + std::string(word) +
-                           "\": use install, uninstall, check, --version or --help");
+                           "\": use install, uninstall, check, log, --version or --help");
   }
   return found->second;
 }
@@ -53,6 +55,7 @@ bool* flag_of(Options& options, std::string_view option) {
 
 // Which options each action takes besides --name.
 bool takes_option(Action action, std::string_view option) {
+  if (action == Action::kLog) return option == "--all-users";
   if (option == "--name" || option == "--browser" || option == "--profile") return true;
   if (option == "--all-users") return action != Action::kCheck;
   if (option == "--json") return action == Action::kCheck;
@@ -136,6 +139,9 @@ std::expected<void, std::string> check_identities(Options& options, bool browser
 }
 
 std::expected<void, std::string> check_combination(Options& options, bool browser_given) {
+  if (options.all_users && options.action == Action::kLog && !options.log_switch) {
+    return std::unexpected("--all-users goes with log on or log off");
+  }
   if (options.profile && options.all_users) {
     return std::unexpected("--profile and --all-users exclude each other: choose one");
   }
@@ -160,7 +166,8 @@ bool is_valid_host_name(std::string_view name) {
 std::expected<Options, std::string> parse_options(std::span<const std::string> arguments) {
   Options options;
   if (arguments.empty()) {
-    return std::unexpected("no command given: use install, uninstall, check, --version or --help");
+    return std::unexpected(
+        "no command given: use install, uninstall, check, log, --version or --help");
   }
   const auto action = parse_action(arguments.front());
   if (!action) return std::unexpected(action.error());
@@ -169,6 +176,10 @@ std::expected<Options, std::string> parse_options(std::span<const std::string> a
   Parser parser(options);
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     std::string_view option = arguments[i];
+    if (*action == Action::kLog && i == 1 && (option == "on" || option == "off")) {
+      options.log_switch = option == "on";
+      continue;
+    }
     std::optional<std::string_view> value;
     if (const std::size_t equals = option.find('='); equals != std::string_view::npos) {
       value = option.substr(equals + 1);
@@ -210,6 +221,7 @@ Usage:
                             [--name NAME] [--browser LIST] [--all-users] [--host PATH]
   tolvanik_register uninstall [--name NAME] [--browser LIST] [--all-users] [--profile DIR]
   tolvanik_register check [--name NAME] [--browser LIST] [--profile DIR] [--json]
+  tolvanik_register log [on | off [--all-users]]
   tolvanik_register --version | --help
 
   --origin        an extension allowed to talk to the host (32 letters a-p as its id)
@@ -228,6 +240,9 @@ what install wrote. check shows every registration each browser finds, in the br
 order, the policies that decide whether it starts the host, whether the host answers,
 and how the storage file is; its status is 0 only when every registered host answers
 and the storage file is sound.
+log tells whether the host keeps its log, where the file is and its last 20 lines;
+log on and log off switch it for hosts started from then on (on Windows; elsewhere
+the environment variable TOLVANIK_HOST_LOG=1 switches it on).
 )";
 }
 

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "bin/tolvanik_register/browsers.h"
+#include "host_log/caller.h"
 
 namespace tolvanik::registration {
 
-enum class Action { kInstall, kUninstall, kCheck, kVersion, kHelp };
+enum class Action { kInstall, kUninstall, kCheck, kLog, kVersion, kHelp };
 
 inline constexpr std::string_view kDefaultHostName = "io.tolvanik.host";
 
@@ -33,6 +34,8 @@ struct Options {
   bool json = false;
   std::optional<std::string> profile;
   std::optional<std::string> host;
+  // For log: on or off; nothing to show the log.
+  std::optional<bool> log_switch;
 };
 
 // The browsers' rule for host names: lower-case letters, digits, "_" and

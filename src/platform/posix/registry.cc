@@ -37,4 +37,14 @@ std::expected<void, std::string> delete_registry_key(RegistryHive, const std::st
   return no_registry();
 }
 
+std::expected<void, std::string> write_registry_dword(RegistryHive, const std::string&,
+                                                      const std::string&, std::uint32_t) {
+  return no_registry();
+}
+
+std::expected<void, std::string> delete_registry_value(RegistryHive, const std::string&,
+                                                       const std::string&) {
+  return no_registry();
+}
+
 }  // namespace tolvanik::platform

@@ -55,6 +55,21 @@ std::string string_of(std::wstring value, DWORD size_bytes) {
   return to_utf8_lossy(value);
 }
 
+// Creates `key` as needed and sets its value `name` (the default value for
+// null) to `size` bytes of `data` of `type`.
+std::expected<void, std::string> set_value(RegistryHive hive, const std::string& key,
+                                           const wchar_t* name, DWORD type, const BYTE* data,
+                                           DWORD size) {
+  OwnedKey opened;
+  LSTATUS status =
+      RegCreateKeyExW(root_of(hive), to_wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, opened.out(), nullptr);
+  if (status != ERROR_SUCCESS) return failure(status);
+  status = RegSetValueExW(opened.get(), name, 0, type, data, size);
+  if (status != ERROR_SUCCESS) return failure(status);
+  return {};
+}
+
 }  // namespace
 
 bool has_registry() { return true; }
@@ -117,22 +132,30 @@ std::expected<std::optional<std::vector<std::string>>, std::string> read_registr
 
 std::expected<void, std::string> write_registry_default(RegistryHive hive, const std::string& key,
                                                         const std::string& value) {
-  OwnedKey opened;
-  LSTATUS status =
-      RegCreateKeyExW(root_of(hive), to_wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_SET_VALUE, nullptr, opened.out(), nullptr);
-  if (status != ERROR_SUCCESS) return failure(status);
   const std::wstring wide = to_wide(value);
-  status =
-      RegSetValueExW(opened.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                     static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-  if (status != ERROR_SUCCESS) return failure(status);
-  return {};
+  return set_value(hive, key, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
 }
 
 std::expected<void, std::string> delete_registry_key(RegistryHive hive, const std::string& key) {
   // Given a subkey, RegDeleteTreeW removes the subkey itself as well.
   const LSTATUS status = RegDeleteTreeW(root_of(hive), to_wide(key).c_str());
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return {};
+  return failure(status);
+}
+
+std::expected<void, std::string> write_registry_dword(RegistryHive hive, const std::string& key,
+                                                      const std::string& value_name,
+                                                      std::uint32_t value) {
+  const DWORD data = value;
+  return set_value(hive, key, to_wide(value_name).c_str(), REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&data), sizeof data);
+}
+
+std::expected<void, std::string> delete_registry_value(RegistryHive hive, const std::string& key,
+                                                       const std::string& value_name) {
+  const LSTATUS status =
+      RegDeleteKeyValueW(root_of(hive), to_wide(key).c_str(), to_wide(value_name).c_str());
   if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return {};
   return failure(status);
 }

@@ -1,0 +1,24 @@
+// Who started the host: the browsers name the calling extension in the
+// host's arguments. Chromium-family browsers pass its origin (and on
+// Windows a "--parent-window=" option after it); Firefox passes the
+// manifest's path and the add-on's id.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace tolvanik {
+
+// "chrome-extension://" and an extension id of 32 letters a to p, then "/".
+bool is_valid_origin(std::string_view origin);
+
+// A Firefox add-on id: address-like ("name@example.com") or a GUID in
+// braces.
+bool is_valid_addon_id(std::string_view id);
+
+// The first argument that is an origin or an add-on id of the right form;
+// nothing when none is. Nothing else of the command line is looked at.
+std::optional<std::string_view> caller_from_arguments(std::span<char* const> arguments);
+
+}  // namespace tolvanik

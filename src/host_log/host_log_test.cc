@@ -1,0 +1,121 @@
+#include "host_log/host_log.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "host_log/caller.h"
+#include "host_log/log_file_writer.h"
+#include "messaging/json.h"
+#include "support/scratch_directory.h"
+
+namespace tolvanik {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScratchDirectory;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(LogLine, StartsWithTimePidAndEventAndEscapesText) {
+  const auto time =
+      std::chrono::sys_days(std::chrono::year(2024) / 2 / 29) + 23h + 59min + 58s + 123456789ns;
+  const std::string line = LogLine(time.time_since_epoch(), 4242, "storageFailure")
+                               .text("error", "Write error: \"disk\"\n\xff")
+                               .milliseconds("ms", 1500us)
+                               .finish();
+  EXPECT_EQ(line,
+            "{\"time\":\"2024-02-29T23:59:58.123Z\",\"pid\":4242,\"event\":\"storageFailure\","
+            "\"error\":\"Write error: \\\"disk\\\"\\n\xEF\xBF\xBD\",\"ms\":1.500}\n");
+  EXPECT_TRUE(parse_json(line));
+  EXPECT_EQ(utc_timestamp(0ns), "1970-01-01T00:00:00.000Z");
+}
+
+TEST(Caller, IsTheFirstArgumentOfAnExtensionsForm) {
+  std::string origin = "chrome-extension://abcdefghijklmnopabcdefghijklmnop/";
+  std::string window = "--parent-window=0";
+  std::string manifest = "/home/u/.mozilla/native-messaging-hosts/io.tolvanik.host.json";
+  std::string addon = "tester@tolvanik.example";
+  std::string junk = "chrome-extension://../etc/";
+  EXPECT_EQ(caller_from_arguments(std::vector<char*>{origin.data(), window.data()}), origin);
+  EXPECT_EQ(caller_from_arguments(std::vector<char*>{manifest.data(), addon.data()}), addon);
+  EXPECT_EQ(caller_from_arguments(std::vector<char*>{junk.data(), window.data()}), std::nullopt);
+}
+
+class LogFileWriterTest : public ::testing::Test {
+ protected:
+  std::string log_path() const { return dir.file("logs") + platform::kPathSeparator + "host.log"; }
+  ScratchDirectory dir;
+};
+
+// A full file moves aside whole; the line that did not fit starts the
+// next one, and only one old file is kept.
+TEST_F(LogFileWriterTest, RenamesAFullFileAndKeepsOneOld) {
+  auto writer = LogFileWriter::open(log_path(), 100);
+  ASSERT_TRUE(writer);
+  for (const char c : {'a', 'b', 'c', 'd', 'e', 'f'}) {
+    ASSERT_TRUE(writer->append(std::string(39, c) + "\n"));
+  }
+  EXPECT_EQ(testing::read_file(log_path() + ".1"),
+            std::string(39, 'c') + "\n" + std::string(39, 'd') + "\n");
+  EXPECT_EQ(testing::read_file(log_path()),
+            std::string(39, 'e') + "\n" + std::string(39, 'f') + "\n");
+}
+
+TEST_F(LogFileWriterTest, AFolderThatCannotBeMadeGivesNoWriterAndALogThatWritesNothing) {
+  dir.put("logs", "a file where the folder should be");
+  EXPECT_FALSE(LogFileWriter::open(log_path()));
+  const HostLog log = HostLog::open(log_path());
+  EXPECT_FALSE(log.on());
+}
+
+// Writers in several threads, each with its own lock file handle as
+// separate hosts have: every line arrives whole, none lost.
+TEST_F(LogFileWriterTest, ConcurrentWritersWriteWholeLines) {
+  constexpr int kWriters = 4;
+  constexpr int kLines = 200;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      auto writer = LogFileWriter::open(log_path());
+      for (int i = 0; writer && i < kLines; ++i) {
+        writer->append(std::string(100 + w * 50, static_cast<char>('a' + w)) + "\n");
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto lines = lines_of(testing::read_file(log_path()));
+  EXPECT_EQ(lines.size(), std::size_t{kWriters * kLines});
+  for (const auto& line : lines) {
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line, std::string(line.size(), line.front())) << "a line mixed with another";
+    EXPECT_EQ(line.size(), 100u + static_cast<std::size_t>(line.front() - 'a') * 50);
+  }
+}
+
+TEST_F(LogFileWriterTest, RequestsNeverCarryTheExtensionsTypeTextAndOversizeIsNoted) {
+  HostLog log = HostLog::open(log_path());
+  ASSERT_TRUE(log.on());
+  log.request({"my secret template", 30, "error", 45, 2ms, "unknown command"});
+  log.request({"getStatus", 20, "status", kBrowserMessageLimit + 1, 30ms, "read"});
+  log.lock_waited(99ms);
+  const auto lines = lines_of(testing::read_file(log_path()));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].find("secret"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(R"("event":"request","type":"unknown","bytesIn":30,"reply":"error")"),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[2].find(R"("event":"oversize","message":"status","bytes":1048577)"),
+            std::string::npos)
+      << lines[2];
+}
+
+}  // namespace
+}  // namespace tolvanik
