@@ -57,7 +57,7 @@ inline constexpr Family kChromiumFamily{
     .is_valid_entry = is_valid_origin,
     .id_option = "--origin",
     .id_form = "chrome-extension://<extension id>/",
-    .id_hint = "chrome-extension://<32 letters a-p>/",
+    .id_hint = "the origin, chrome-extension://<extension id of 32 letters a-p>/",
     .reads_profile_folder = true,
     .host_start = HostStart::kOriginInHostFolder,
 };
