@@ -17,12 +17,9 @@
 #include <string_view>
 
 #include "host_log/log_line.h"
+#include "messaging/framing.h"
 
 namespace tolvanik {
-
-// The most payload bytes the browsers deliver in one message to the
-// extension; a larger one never arrives.
-inline constexpr std::size_t kBrowserMessageLimit = 1024 * 1024;
 
 // Lock waits shorter than this are part of a normal request.
 inline constexpr std::chrono::milliseconds kNotableLockWait{100};

@@ -17,6 +17,10 @@ namespace tolvanik {
 
 inline constexpr std::uint32_t kMaxIncomingPayload = 4 * 1024 * 1024;
 
+// The most payload bytes the browsers deliver to the extension in one
+// message; a larger reply or push never arrives.
+inline constexpr std::size_t kBrowserMessageLimit = 1024 * 1024;
+
 // Why the input yields no further message.
 enum class InputEndReason {
   // The input ended between frames.

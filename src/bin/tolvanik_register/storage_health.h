@@ -11,12 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "messaging/framing.h"
+
 namespace tolvanik::registration {
 
 using namespace std::chrono_literals;
-
-// The most a browser takes from a host in one message.
-inline constexpr std::size_t kBrowserMessageLimit = 1'048'576;
 
 // How long check waits for the storage lock before it says who holds it.
 inline constexpr std::chrono::milliseconds kLockPatience = 2s;
