@@ -68,9 +68,9 @@ INSTANTIATE_TEST_SUITE_P(Native, ThreadStartTest, testing::Values(Target::native
 // A host that cannot start its worker threads ends at once with the
 // diagnostic and its own status, rather than run without them.
 TEST_P(ThreadStartTest, HostEndsWithStatus101WhenAThreadCannotStart) {
-#if defined(TOLVANIK_SANITIZED_HOST)
-  GTEST_SKIP() << "the sanitizers' shadow memory does not fit the address-space limit";
-#endif
+  if (native_host_is_sanitized()) {
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit the address-space limit";
+  }
   set_running({"Tolvanik.exe"});
   // A new thread reserves a stack as large as the stack limit, which the
   // address-space limit cannot hold; the main thread's stack grows on use.

@@ -27,7 +27,12 @@ using Clock = std::chrono::steady_clock;
 
 std::string exe_suffix(Target target) { return target == Target::wine ? ".exe" : ""; }
 
-fs::path native_build_dir() { return TOLVANIK_NATIVE_BUILD_DIR; }
+// The suite is built once, natively; it runs the hosts of the sanitizer
+// builds when pointed at their folder.
+fs::path native_build_dir() {
+  if (const char* dir = std::getenv("TOLVANIK_NATIVE_BUILD_DIR"); dir && *dir) return dir;
+  return TOLVANIK_NATIVE_BUILD_DIR;
+}
 
 fs::path windows_build_dir() {
   if (const char* dir = std::getenv("TOLVANIK_WINDOWS_BUILD_DIR"); dir && *dir) return dir;
@@ -211,6 +216,8 @@ std::string frame(std::string_view payload) {
 std::string pong_payload() { return R"({"message":"Hello from Windows!","type":"pong"})"; }
 
 std::string unknown_command_payload() { return R"({"message":"Unknown command","type":"error"})"; }
+
+bool native_host_is_sanitized() { return fs::exists(native_build_dir() / "sanitized-build"); }
 
 std::string target_name(const testing::TestParamInfo<Target>& info) {
   return info.param == Target::wine ? "wine" : "native";

@@ -246,6 +246,10 @@ class HostTest : public testing::TestWithParam<Target> {
   std::unique_ptr<ChildProcess> host_;
 };
 
+// Whether the native host runs with sanitizers or ThreadSanitizer, which
+// cost it many times its speed and memory.
+bool native_host_is_sanitized();
+
 std::string target_name(const testing::TestParamInfo<Target>& info);
 // Names the target in GoogleTest's messages ("where GetParam() = wine").
 void PrintTo(Target target, std::ostream* out);
