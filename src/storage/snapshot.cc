@@ -20,7 +20,14 @@ StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
     snapshot.unreadable = loaded.storage_file_unreadable;
     return snapshot;
   }
-  snapshot.document = std::move(*loaded.document);
+  StorageSnapshot loaded_snapshot = snapshot_of_document(std::move(*loaded.document));
+  loaded_snapshot.facts = std::move(snapshot.facts);
+  return loaded_snapshot;
+}
+
+StorageSnapshot snapshot_of_document(JsonDocument document) {
+  StorageSnapshot snapshot;
+  snapshot.document = std::move(document);
   const JsonValue& document = snapshot.document.root();
 
   if (const JsonValue* templates = document.find("tolvanik_templates");

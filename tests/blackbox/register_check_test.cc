@@ -4,6 +4,8 @@
 // run under Wine, folder and policy-file cases natively below a staged
 // system root, the storage cases on both.
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "register_fixture.h"
@@ -115,6 +117,44 @@ TEST_P(RegistryCheckTest, EntriesAndPoliciesAsTheChromiumFamilyReadsThem) {
       0);
 }
 
+// However the registry value writes the manifest's folder, --json writes
+// the user's folder as %LOCALAPPDATA%.
+TEST_P(RegistryCheckTest, JsonNamesNoUserHoweverTheRegistryWritesThePath) {
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome"})
+                .status,
+            0);
+  const fs::path local = host_log_dir().parent_path();
+  const std::string user = local.parent_path().parent_path().filename().string();
+  const std::string folder = "Tolvanik redaction check " + kName;
+  fs::create_directories(local / folder);
+  fs::copy_file(chrome_manifest(), local / folder / (kName + ".json"),
+                fs::copy_options::overwrite_existing);
+  const std::string long_form = "C:\\users\\" + user + "\\AppData\\Local\\" + folder;
+  // The short form as Windows' own command shell writes it.
+  std::ofstream(work_dir() / "short.bat")
+      << "@for %%I in (\"" << long_form << "\") do @echo %%~sI\r\n";
+  const auto short_run = run_command({"wine", "cmd", "/c", target_path(work_dir() / "short.bat")});
+  const std::string short_form = short_run.output.substr(0, short_run.output.find_first_of("\r\n"));
+  ASSERT_NE(short_form.find('~'), std::string::npos) << short_run.output;
+  std::string slashes = long_form;
+  std::ranges::replace(slashes, '\\', '/');
+  std::string upper = long_form;
+  std::ranges::transform(upper, upper.begin(), [](unsigned char c) { return std::toupper(c); });
+  for (const std::string& written : {slashes, upper, short_form}) {
+    wine_reg({"add", "HKCU\\" + chrome_key(), "/ve", "/d", written + "\\" + kName + ".json", "/f"});
+    const auto run = register_tool({"check", "--name", kName, "--browser", "chrome", "--json"});
+    const auto report = testing::json(run.output);
+    EXPECT_EQ(text_at(report.root(), "browsers/0/entries/0/manifest").substr(0, 15),
+              "\"%LOCALAPPDATA%")
+        << written;
+    std::string lower = run.output;
+    std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_EQ(lower.find("users\\\\" + user), std::string::npos) << run.output;
+    EXPECT_EQ(lower.find("users/" + user), std::string::npos) << run.output;
+  }
+  fs::remove_all(local / folder);
+}
+
 TEST_P(FolderCheckTest, FoldersAndPolicyFilesAsTheBrowsersReadThem) {
   ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome",
                            "--all-users"})
@@ -194,6 +234,52 @@ TEST_P(RegisterCheckTest, StorageHealthIsReadWithoutTouchingTheFiles) {
   EXPECT_EQ(held.output.find("templates shown to the extension"), std::string::npos);
   holder->close_input();
   holder->wait_exit();
+}
+
+// With a host to ask, check still changes nothing: the host, asked for its
+// status, would put the backup over the damaged file.
+TEST_P(RegisterCheckTest, CheckOfAReachableHostKeepsEveryByteAndItsVerdict) {
+  const std::string profile = target_path(work_dir() / "profile");
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  const std::string damaged = "{\"tolvanik_templates\":[";
+  const std::string backup = R"({"tolvanik_templates":[{"id":"a","name":"blues"}]})";
+  write_storage_file(damaged);
+  write_storage_file(backup, "storage.json.bak");
+  write_storage_file("half", "storage.json.tmp");
+  for (int run = 0; run < 2; ++run) {
+    const auto check = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+    EXPECT_EQ(check.status, 1) << check.output;
+    const auto report = testing::json(check.output);
+    EXPECT_EQ(text_at(report.root(), "browsers/0/ping/answered"), "true");
+    EXPECT_EQ(text_at(report.root(), "storage/parses"), "false");
+    EXPECT_EQ(text_at(report.root(), "storage/readsBackup"), "true");
+    EXPECT_EQ(text_at(report.root(), "storage/statusFrom"), "\"files\"");
+    EXPECT_EQ(text_at(report.root(), "storage/shown"), "1");
+    EXPECT_EQ(read_storage_file(), damaged);
+    EXPECT_EQ(read_storage_file("storage.json.bak"), backup);
+    EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
+  }
+
+  // A storage file the host reads as it is: the host itself is asked.
+  write_storage_file(backup);
+  const auto healthy = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+  const auto report = testing::json(healthy.output);
+  EXPECT_EQ(text_at(report.root(), "storage/statusFrom"), "\"host\"");
+  EXPECT_EQ(text_at(report.root(), "storage/shown"), "1");
+  EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
+}
+
+TEST_P(FolderCheckTest, JsonWritesAHomeWithATrailingSlashAsTilde) {
+  set_env("HOME", home_.string() + "/");
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome"})
+                .status,
+            0);
+  const auto run = register_tool({"check", "--name", kName, "--browser", "chrome", "--json"});
+  const auto report = testing::json(run.output);
+  EXPECT_EQ(text_at(report.root(), "browsers/0/entries/0/manifest").substr(0, 3), "\"~/");
+  EXPECT_EQ(run.output.find(home_.string()), std::string::npos) << run.output;
 }
 
 TEST_P(RegisterCheckTest, JsonReportCarriesTheFindingsButNoTemplateContentOrUserFolder) {

@@ -190,5 +190,18 @@ TEST(WithoutUserFolders, WritesEachFolderInItsGeneralFormOnlyWholeAndInnermostFi
             "~/.config and /home/zoey and x/home/zoe");
 }
 
+TEST(WithoutUserFolders, MatchesAnySeparatorCaseAndWhatFollowsTheFolder) {
+  const std::vector<UserFolder> folders = {{"C:\\Users\\Zoe\\AppData\\Roaming", "%APPDATA%"},
+                                           {"C:\\Users\\ZOE~1", "%USERPROFILE%"}};
+  EXPECT_EQ(without_user_folders("C:/users/zoe/appdata/roaming/h.json", folders),
+            "%APPDATA%/h.json");
+  EXPECT_EQ(without_user_folders("C:\\\\Users\\\\Zoe\\AppData/Roaming\\", folders), "%APPDATA%\\");
+  EXPECT_EQ(
+      without_user_folders("(C:\\Users\\ZOE~1), C:\\Users\\zoe~1; C:\\Users\\ZOE~1:", folders),
+      "(%USERPROFILE%), %USERPROFILE%; %USERPROFILE%:");
+  EXPECT_EQ(without_user_folders("C:\\Users\\ZOE~12 C:\\Users\\ZOE~1.old", folders),
+            "C:\\Users\\ZOE~12 C:\\Users\\ZOE~1.old");
+}
+
 }  // namespace
 }  // namespace tolvanik::registration

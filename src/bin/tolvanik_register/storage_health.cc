@@ -6,6 +6,7 @@
 #include "messaging/json.h"
 #include "platform/files.h"
 #include "storage/location.h"
+#include "storage/snapshot.h"
 #include "templates/template_view.h"
 
 namespace tolvanik::registration {
@@ -62,7 +63,7 @@ LockState try_storage_lock(const std::string& path) {
 }
 
 void ask_host_status(const StatusAsker& ask_status, StorageFindings& findings) {
-  findings.status_asked = true;
+  findings.status_source = StatusSource::kHost;
   const auto payload = ask_status();
   if (!payload) return;
   findings.status_bytes = payload->size();
@@ -70,6 +71,24 @@ void ask_host_status(const StatusAsker& ask_status, StorageFindings& findings) {
     findings.shown = facts->templates;
     findings.desktop_running = facts->desktop_running;
   }
+}
+
+// The reply the host would send for `document` (nothing: the empty
+// snapshot), from the same template view and compact writer. The desktop
+// application is taken as not running: "false" is the longer by one byte.
+void reckon_status(std::optional<JsonDocument> document, StorageFindings& findings) {
+  StorageSnapshot snapshot =
+      document ? snapshot_of_document(std::move(*document)) : StorageSnapshot{};
+  JsonArena& arena = snapshot.document.arena();
+  const JsonValue reply =
+      arena.object({{"activeTemplateId", JsonValue::string(snapshot.active_template_id)},
+                    {"isRunning", JsonValue::boolean(false)},
+                    {"lastModified", JsonValue::number(snapshot.last_modified)},
+                    {"templates", snapshot.templates},
+                    {"type", JsonValue::string("status")}});
+  findings.status_source = StatusSource::kOwnRead;
+  findings.status_bytes = to_compact_json(reply).size();
+  findings.shown = snapshot.templates.elements().size();
 }
 
 std::string file_problem(const StorageFindings& findings) {
@@ -143,7 +162,15 @@ StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_
   findings.leftover_temporary = platform::file_exists(sibling_path(path, "json.tmp"));
   findings.network_drive = platform::is_on_network_drive(parent_directory(path));
   findings.lock = try_storage_lock(path);
-  if (findings.lock == LockState::kFree && ask_status) ask_host_status(ask_status, findings);
+  // Asked about any other storage file, the host would put the backup in
+  // its place, or leave a temporary file of its own: evidence gone, and the
+  // next check would judge other files.
+  if (findings.lock == LockState::kFree && storage.document && ask_status) {
+    ask_host_status(ask_status, findings);
+  } else if (findings.lock == LockState::kFree) {
+    reckon_status(findings.reads_backup ? std::move(backup.document) : std::move(storage.document),
+                  findings);
+  }
   judge(findings);
   return findings;
 }
