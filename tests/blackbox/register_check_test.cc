@@ -240,11 +240,15 @@ TEST_P(RegisterCheckTest, StorageHealthIsReadWithoutTouchingTheFiles) {
 // status, would put the backup over the damaged file.
 TEST_P(RegisterCheckTest, CheckOfAReachableHostKeepsEveryByteAndItsVerdict) {
   const std::string profile = target_path(work_dir() / "profile");
+  const std::string backup = R"({"tolvanik_templates":[{"id":"a","name":"blues"}]})";
+  // With no host to ask, the status reply is reckoned to the byte.
+  write_storage_file(backup);
+  const auto alone = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+  const std::string reckoned = text_at(testing::json(alone.output).root(), "storage/statusBytes");
   ASSERT_EQ(
       register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
       0);
   const std::string damaged = "{\"tolvanik_templates\":[";
-  const std::string backup = R"({"tolvanik_templates":[{"id":"a","name":"blues"}]})";
   write_storage_file(damaged);
   write_storage_file(backup, "storage.json.bak");
   write_storage_file("half", "storage.json.tmp");
@@ -268,6 +272,7 @@ TEST_P(RegisterCheckTest, CheckOfAReachableHostKeepsEveryByteAndItsVerdict) {
   const auto report = testing::json(healthy.output);
   EXPECT_EQ(text_at(report.root(), "storage/statusFrom"), "\"host\"");
   EXPECT_EQ(text_at(report.root(), "storage/shown"), "1");
+  EXPECT_EQ(text_at(report.root(), "storage/statusBytes"), reckoned);
   EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
 }
 

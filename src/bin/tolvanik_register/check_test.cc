@@ -160,7 +160,7 @@ TEST(JudgeBrowser, AStaleEntryThatWinsFailsAndNamesWhatToRemove) {
 
 TEST(JudgeBrowser, APolicyFailsTheBrowserWhateverTheHostAnswers) {
   const PolicyOutcome off = weigh_policies(
-      {{std::string(kUserLevelHostsPolicy), Scope::kMachine, "HKLM\\P", false}}, "h", true);
+      {{std::string(kUserLevelHostsPolicy), Scope::kMachine, "HKLM\\P", false, ""}}, "h", true);
   BrowserFindings per_user;
   per_user.entries = {found_at("HKCU\\X", Scope::kUser, EntryRole::kIgnored, true)};
   per_user.policies = off.findings;
