@@ -126,7 +126,7 @@ void print_log(const HostLogState& log, std::ostream& out) {
   if (log.on) {
     out << "log: on (" << log.switched_by << "), " << log.path << "\n";
   } else {
-    out << "log: off; tolvanik_register log on switches it on\n";
+    out << "log: off; " << log.switch_on_hint << "\n";
   }
 }
 
