@@ -28,7 +28,7 @@ class RegisterCheckTest : public RegisterTest {
   void TearDown() override {
     if (under_wine() && !work_dir().empty()) {
       register_tool({"uninstall", "--name", kName, "--all-users"});
-      for (const std::string& key : {kChromePolicies, kStaleChromeEntry})
+      for (const std::string& key : {kChromePolicies, kStaleChromeEntry, kAppLockerExe})
         wine_reg({"delete", key, "/f"});
     }
     RegisterTest::TearDown();
@@ -53,6 +53,8 @@ class RegisterCheckTest : public RegisterTest {
   std::string hklm(const std::string& key) const { return "HKLM\\" + key; }
 
   static inline const std::string kChromePolicies = "HKLM\\Software\\Policies\\Google\\Chrome";
+  static inline const std::string kAppLockerExe =
+      "HKLM\\Software\\Policies\\Microsoft\\Windows\\SrpV2\\Exe";
   static inline const std::string kStaleChromeEntry =
       "HKLM\\Software\\WOW6432Node\\Google\\Chrome\\NativeMessagingHosts\\" + kName;
   fs::path system_root_;
@@ -115,6 +117,34 @@ TEST_P(RegistryCheckTest, EntriesAndPoliciesAsTheChromiumFamilyReadsThem) {
            "NativeMessagingAllowlist",
        "verdict: OK"},
       0);
+}
+
+TEST_P(RegistryCheckTest, ValuesOfOtherTypesAreReadAsTheBrowsersConvertThem) {
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome",
+                           "--all-users"})
+                .status,
+            0);
+  // A per-user value that is no string is passed over, as the browser
+  // passes it over, and told.
+  wine_reg({"add", "HKCU\\" + chrome_key(), "/ve", "/t", "REG_DWORD", "/d", "1", "/f"});
+  check_expecting({"chrome: passed over: HKCU\\" + chrome_key(),
+                   "chrome: could not read HKCU\\" + chrome_key(), "verdict: OK"},
+                  0);
+  wine_reg({"delete", "HKCU\\" + chrome_key(), "/f"});
+
+  // Only numbered values make up a list; a flag may be a numeric string.
+  const std::string blocklist = kChromePolicies + "\\NativeMessagingBlocklist";
+  wine_reg({"add", blocklist, "/v", "note", "/d", "*", "/f"});
+  check_expecting({"chrome: policy NativeMessagingBlocklist [] at " + blocklist, "verdict: OK"}, 0);
+  wine_reg({"add", kChromePolicies, "/v", "NativeMessagingUserLevelHosts", "/d", "0", "/f"});
+  check_expecting({"chrome: policy NativeMessagingUserLevelHosts 0 at " + kChromePolicies}, 0);
+
+  // AppLocker: an Exe collection without rules enforces nothing.
+  wine_reg({"add", kAppLockerExe, "/v", "EnforcementMode", "/t", "REG_DWORD", "/d", "1", "/f"});
+  const auto no_rules = check_expecting({"verdict: OK"}, 0);
+  EXPECT_EQ(no_rules.output.find("AppLocker"), std::string::npos) << no_rules.output;
+  wine_reg({"add", kAppLockerExe + "\\rule-1", "/v", "Value", "/d", "<FilePathRule/>", "/f"});
+  check_expecting({"chrome: policy AppLocker at " + kAppLockerExe}, 0);
 }
 
 // However the registry value writes the manifest's folder, --json writes
@@ -285,6 +315,32 @@ TEST_P(FolderCheckTest, JsonWritesAHomeWithATrailingSlashAsTilde) {
   const auto report = testing::json(run.output);
   EXPECT_EQ(text_at(report.root(), "browsers/0/entries/0/manifest").substr(0, 3), "\"~/");
   EXPECT_EQ(run.output.find(home_.string()), std::string::npos) << run.output;
+  // Without a registry, the environment switches the log.
+  const auto text = register_tool({"check", "--name", kName, "--browser", "chrome"});
+  EXPECT_NE(text.output.find("log: off; set TOLVANIK_HOST_LOG=1"), std::string::npos)
+      << text.output;
+}
+
+// The log tells check's own host runs from the browser's, and the log
+// command says why it cannot read the log.
+TEST_P(RegisterCheckTest, TheLogTellsChecksHostRunsAndItsReadErrors) {
+  fs::remove_all(host_log_dir());
+  set_env("TOLVANIK_HOST_LOG", "1");
+  const std::string profile = target_path(work_dir() / "profile");
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  register_tool({"check", "--name", kName, "--profile", profile});
+  const std::string log = testing::read_file((host_log_dir() / "host.log").string());
+  EXPECT_NE(log.find("tolvanik_register-check"), std::string::npos) << log;
+  EXPECT_EQ(log.find(kOrigin), std::string::npos) << log;
+
+  fs::remove_all(host_log_dir());
+  fs::create_directories(host_log_dir() / "host.log");
+  const auto shown = register_tool({"log"});
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.output.find("cannot be read"), std::string::npos) << shown.output;
+  fs::remove_all(host_log_dir());
 }
 
 TEST_P(RegisterCheckTest, JsonReportCarriesTheFindingsButNoTemplateContentOrUserFolder) {
