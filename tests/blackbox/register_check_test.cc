@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <sstream>
 
 #include "register_fixture.h"
 #include "support/scratch_directory.h"
@@ -155,17 +156,24 @@ TEST_P(RegistryCheckTest, JsonNamesNoUserHoweverTheRegistryWritesThePath) {
             0);
   const fs::path local = host_log_dir().parent_path();
   const std::string user = local.parent_path().parent_path().filename().string();
-  const std::string folder = "Tolvanik redaction check " + kName;
+  const std::string folder = "Tolvanik redaction check";
   fs::create_directories(local / folder);
   fs::copy_file(chrome_manifest(), local / folder / (kName + ".json"),
                 fs::copy_options::overwrite_existing);
-  const std::string long_form = "C:\\users\\" + user + "\\AppData\\Local\\" + folder;
-  // The short form as Windows' own command shell writes it.
-  std::ofstream(work_dir() / "short.bat")
-      << "@for %%I in (\"" << long_form << "\") do @echo %%~sI\r\n";
-  const auto short_run = run_command({"wine", "cmd", "/c", target_path(work_dir() / "short.bat")});
-  const std::string short_form = short_run.output.substr(0, short_run.output.find_first_of("\r\n"));
-  ASSERT_NE(short_form.find('~'), std::string::npos) << short_run.output;
+  const std::string local_form = "C:\\users\\" + user + "\\AppData\\Local\\";
+  const std::string long_form = local_form + folder;
+  // The short form as the command shell lists it.
+  const auto listing = run_command({"wine", "cmd", "/c", "dir", "/x", local_form});
+  std::string short_form;
+  std::istringstream lines(listing.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.ends_with(" " + folder)) continue;
+    std::istringstream columns(line.substr(0, line.size() - folder.size()));
+    for (std::string column; columns >> column;) short_form = column;
+    short_form = local_form + short_form;
+  }
+  ASSERT_NE(short_form.find('~'), std::string::npos) << listing.output;
   std::string slashes = long_form;
   std::ranges::replace(slashes, '\\', '/');
   std::string upper = long_form;
