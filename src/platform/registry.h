@@ -8,6 +8,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -19,6 +20,12 @@ enum class RegistryHive { kCurrentUser, kLocalMachine };
 // the one this program sees by itself, or the 32-bit or 64-bit programs'
 // view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
 enum class RegistryView { kOwn, k32Bit, k64Bit };
+
+// A key's path as people write it, from its hive: "HKCU\\<key>",
+// "HKLM\\<key>".
+inline std::string registry_key_text(RegistryHive hive, std::string_view key) {
+  return (hive == RegistryHive::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(key);
+}
 
 // False on systems whose browsers find hosts through folders instead.
 bool has_registry();

@@ -84,6 +84,11 @@ inline constexpr const Family* kFamilies[] = {&kChromiumFamily, &kFirefoxFamily}
 // for every user of the machine.
 enum class Scope { kUser, kMachine };
 
+inline platform::RegistryHive hive_of(Scope scope) {
+  return scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
+                               : platform::RegistryHive::kLocalMachine;
+}
+
 struct RegistryStep {
   Scope scope;
   platform::RegistryView view;

@@ -5,11 +5,6 @@
 namespace tolvanik::registration {
 namespace {
 
-platform::RegistryHive hive_of(Scope scope) {
-  return scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
-                               : platform::RegistryHive::kLocalMachine;
-}
-
 std::vector<LookupPlace> registry_places(const Browser& browser, const std::string& name) {
   std::vector<LookupPlace> places;
   for (const RegistryStep& step : kRegistryOrder) {
@@ -98,7 +93,7 @@ std::string place_text(const LookupPlace& place) {
   if (place.view == platform::RegistryView::k32Bit) {
     key.insert(key.find('\\') + 1, "WOW6432Node\\");
   }
-  return (place.scope == Scope::kUser ? "HKCU\\" : "HKLM\\") + key;
+  return platform::registry_key_text(hive_of(place.scope), key);
 }
 
 std::vector<Entry> find_entries(std::span<const LookupPlace> places, const Family& family,

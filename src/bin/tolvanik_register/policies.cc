@@ -21,7 +21,7 @@ constexpr std::string_view kPerMachineAdvice =
     "install per machine (msiexec ... ALLUSERS=1, or --all-users)";
 
 std::string registry_text(Scope scope, std::string_view key) {
-  return (scope == Scope::kUser ? "HKCU\\" : "HKLM\\") + std::string(key);
+  return platform::registry_key_text(hive_of(scope), key);
 }
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -74,9 +74,7 @@ std::optional<PolicyKey> read_policy_key(RegistryHive hive, Scope scope, const s
 void read_registry_policies(const Browser& browser, std::vector<PolicySetting>& settings) {
   const std::string key(browser.policy_key);
   for (const Scope scope : {Scope::kMachine, Scope::kUser}) {
-    const auto hive =
-        scope == Scope::kUser ? RegistryHive::kCurrentUser : RegistryHive::kLocalMachine;
-    const auto read = read_policy_key(hive, scope, key, settings);
+    const auto read = read_policy_key(hive_of(scope), scope, key, settings);
     if (!read) continue;
     if (const auto flag = policy_flag(read->values, kUserLevelHostsPolicy)) {
       settings.push_back(
