@@ -222,6 +222,10 @@ TEST_P(FolderCheckTest, FoldersAndPolicyFilesAsTheBrowsersReadThem) {
       {"chrome: policy NativeMessagingBlocklist [\"*\"] at " + (policies / "b.json").string() +
        ": the host is blocked by NativeMessagingBlocklist"},
       1);
+  // A later file's value of the wrong type leaves the policy unset.
+  std::ofstream(policies / "c.json") << R"({"NativeMessagingBlocklist": "*"})";
+  check_expecting({"verdict: OK"}, 0);
+  fs::remove(policies / "c.json");
 
   // Firefox passes over an invalid manifest in its folders.
   ASSERT_EQ(

@@ -71,6 +71,8 @@ std::optional<PolicyKey> read_policy_key(RegistryHive hive, Scope scope, const s
   return read;
 }
 
+// The machine's hive, then the user's, as Chromium ranks them (Chromium,
+// policy_loader_win.cc, kHives).
 void read_registry_policies(const Browser& browser, std::vector<PolicySetting>& settings) {
   const std::string key(browser.policy_key);
   for (const Scope scope : {Scope::kMachine, Scope::kUser}) {
@@ -104,8 +106,9 @@ std::optional<std::vector<std::string>> string_list(const JsonValue& value) {
 }
 
 // The managed policy files take effect in name order, a later file's value
-// over an earlier one's (Chromium, ConfigDirPolicyLoader); a value of the
-// wrong type is dropped, as the browser drops it.
+// over an earlier one's even where it is of the wrong type, which then
+// leaves the policy unset (Chromium, config_dir_policy_loader.cc, LoadFrom
+// and MergeFrom, then the schema's check).
 void read_policy_files(const Browser& browser, const SiteBase& base,
                        std::vector<PolicySetting>& settings) {
   const std::string folder = base.system_root + std::string(browser.policy_folder);
@@ -118,15 +121,15 @@ void read_policy_files(const Browser& browser, const SiteBase& base,
     if (!document || !document->root().is_object()) continue;
     const auto keep = [&](std::string_view name, auto value) {
       std::erase_if(settings, [&](const PolicySetting& s) { return s.name == name; });
-      settings.push_back({std::string(name), Scope::kMachine, path, std::move(value), ""});
+      if (value) settings.push_back({std::string(name), Scope::kMachine, path, *value, ""});
     };
     const JsonValue& root = document->root();
-    if (const JsonValue* flag = root.find(kUserLevelHostsPolicy); flag && flag->is_boolean()) {
-      keep(kUserLevelHostsPolicy, flag->as_boolean());
+    if (const JsonValue* flag = root.find(kUserLevelHostsPolicy)) {
+      keep(kUserLevelHostsPolicy,
+           flag->is_boolean() ? std::optional(flag->as_boolean()) : std::nullopt);
     }
     for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
-      const JsonValue* member = root.find(name);
-      if (auto list = member ? string_list(*member) : std::nullopt) keep(name, std::move(*list));
+      if (const JsonValue* member = root.find(name)) keep(name, string_list(*member));
     }
   }
 }
@@ -234,17 +237,15 @@ std::optional<std::vector<std::string>> policy_list(
   const platform::RegistryValue* value = value_named(key_values, name);
   const auto* text = value ? std::get_if<std::string>(&value->data) : nullptr;
   const auto document = text ? parse_json(*text) : std::nullopt;
-  if (!document || !document->root().is_array()) return std::nullopt;
-  for (const JsonValue& element : document->root().elements()) {
-    if (element.is_string()) entries.emplace_back(element.as_string());
-  }
-  return entries;
+  if (!document) return std::nullopt;
+  return string_list(document->root());
 }
 
 std::optional<PolicyFinding> program_rules_finding(bool per_user_folder) {
   const std::string key(kProgramRulesKey);
   // Each rule is a subkey of the collection; without one nothing is
-  // enforced, whatever EnforcementMode says.
+  // enforced, whatever EnforcementMode says (AppLocker's policy as Group
+  // Policy writes it below SrpV2).
   const auto rules = platform::count_registry_subkeys(RegistryHive::kLocalMachine, key);
   if (!rules || !*rules || **rules == 0) return std::nullopt;
   const auto values = platform::read_registry_values(RegistryHive::kLocalMachine, key);

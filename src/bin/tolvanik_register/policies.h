@@ -66,7 +66,8 @@ std::optional<bool> policy_flag(const std::vector<platform::RegistryValue>& valu
 // A list policy as Chromium reads it (registry_dict.cc, ConvertToJSON and
 // ConvertRegistryValue): the string values with numbered names of its
 // subkey (`subkey_values`), others left out; without the subkey, a string
-// value of the policy's name in the policy key holding a JSON list.
+// value of the policy's name in the policy key holding a JSON list of
+// strings.
 std::optional<std::vector<std::string>> policy_list(
     const std::vector<platform::RegistryValue>* subkey_values,
     const std::vector<platform::RegistryValue>& key_values, std::string_view name);

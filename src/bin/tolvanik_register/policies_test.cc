@@ -67,7 +67,7 @@ TEST(WeighPolicies, ABlocklistStopsTheHostUnlessTheAllowlistNamesIt) {
 TEST(PolicyValues, FlagsAndListsAreReadAsChromiumConvertsRegistryValues) {
   using platform::RegistryValue;
   const std::vector<RegistryValue> key = {{"nativemessaginguserlevelhosts", std::string("0")},
-                                          {"NativeMessagingBlocklist", std::string(R"(["*", 1])")},
+                                          {"NativeMessagingBlocklist", std::string(R"(["*"])")},
                                           {"Other", std::uint32_t{1}}};
   EXPECT_EQ(policy_flag(key, kUserLevelHostsPolicy), false);
   EXPECT_EQ(
@@ -86,6 +86,9 @@ TEST(PolicyValues, FlagsAndListsAreReadAsChromiumConvertsRegistryValues) {
   // Without the subkey, a JSON list in the policy key.
   EXPECT_EQ(policy_list(nullptr, key, kBlocklistPolicy), List{"*"});
   EXPECT_FALSE(policy_list(nullptr, key, kAllowlistPolicy));
+  // A JSON list with anything but strings is refused whole.
+  EXPECT_FALSE(policy_list(nullptr, {{"NativeMessagingBlocklist", std::string(R"(["*", 1])")}},
+                           kBlocklistPolicy));
 }
 
 TEST(WeighPolicies, AnUnreadableKeyIsToldAndDecidesNothing) {
