@@ -107,7 +107,7 @@ std::vector<Entry> find_entries(std::span<const LookupPlace> places, const Famil
     entry.where = place_text(place);
     entry.from_folder = place.key.empty();
     if (!manifest_path) {
-      // Chromium (native_process_launcher_win.cc, GetManifestPathWithFlags)
+      // Chromium (launch_context_win.cc, GetManifestPathWithFlagsFromSubkey)
       // and Firefox (NativeManifests.sys.mjs, _winLookup) take a value they
       // cannot read as none and look on.
       entry.unreadable = true;
