@@ -318,6 +318,18 @@ TEST_P(RegisterCheckTest, CheckOfAReachableHostKeepsEveryByteAndItsVerdict) {
   EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
 }
 
+// Firefox's 64-bit builds on systems with /usr/lib64 read the manifest there.
+TEST_P(FolderCheckTest, FirefoxManifestInTheLib64FolderIsFound) {
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--extension-id", kAddonId, "--all-users"}).status,
+      0);
+  const fs::path lib = system_root_ / "usr/lib/mozilla/native-messaging-hosts" / (kName + ".json");
+  const fs::path lib64 = system_root_ / "usr/lib64/mozilla/native-messaging-hosts" / lib.filename();
+  fs::create_directories(lib64.parent_path());
+  fs::rename(lib, lib64);
+  check_expecting({"firefox: registered at " + lib64.string(), "verdict: OK"}, 0, "firefox");
+}
+
 TEST_P(FolderCheckTest, JsonWritesAHomeWithATrailingSlashAsTilde) {
   set_env("HOME", home_.string() + "/");
   ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome"})
