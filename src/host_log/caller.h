@@ -10,15 +10,9 @@
 
 namespace tolvanik {
 
-// "chrome-extension://" and an extension id of 32 letters a to p, then "/".
-bool is_valid_origin(std::string_view origin);
-
-// A Firefox add-on id: address-like ("name@example.com") or a GUID in
-// braces.
-bool is_valid_addon_id(std::string_view id);
-
-// The first argument that is an origin or an add-on id of the right form;
-// nothing when none is. Nothing else of the command line is looked at.
+// The first argument that is an origin or an add-on id of the right form,
+// or the one tolvanik_register check starts its hosts with; nothing when
+// none is. Nothing else of the command line is looked at.
 std::optional<std::string_view> caller_from_arguments(std::span<char* const> arguments);
 
 }  // namespace tolvanik

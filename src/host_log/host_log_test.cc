@@ -8,6 +8,7 @@
 
 #include "host_log/caller.h"
 #include "host_log/log_file_writer.h"
+#include "identity/extension_identity.h"
 #include "messaging/json.h"
 #include "support/scratch_directory.h"
 
@@ -47,6 +48,8 @@ TEST(Caller, IsTheFirstArgumentOfAnExtensionsForm) {
   EXPECT_EQ(caller_from_arguments(std::vector<char*>{origin.data(), window.data()}), origin);
   EXPECT_EQ(caller_from_arguments(std::vector<char*>{manifest.data(), addon.data()}), addon);
   EXPECT_EQ(caller_from_arguments(std::vector<char*>{junk.data(), window.data()}), std::nullopt);
+  std::string check(kCheckCallerArgument);
+  EXPECT_EQ(caller_from_arguments(std::vector<char*>{check.data(), origin.data()}), check);
 }
 
 class LogFileWriterTest : public ::testing::Test {

@@ -18,9 +18,8 @@ bool registry_switch_on(platform::RegistryHive hive) {
 }  // namespace
 
 std::string log_switch_name(platform::RegistryHive hive) {
-  const std::string_view root = hive == platform::RegistryHive::kLocalMachine ? "HKLM" : "HKCU";
-  return std::string(root) + "\\" + std::string(kLogSwitchKey) + "\\" +
-         std::string(kLogSwitchValue);
+  return platform::registry_key_text(
+      hive, std::string(kLogSwitchKey) + "\\" + std::string(kLogSwitchValue));
 }
 
 std::optional<std::string> log_switched_on_by() {

@@ -3,10 +3,13 @@
 // components; text is UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 namespace tolvanik::platform {
@@ -17,6 +20,12 @@ enum class RegistryHive { kCurrentUser, kLocalMachine };
 // the one this program sees by itself, or the 32-bit or 64-bit programs'
 // view (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
 enum class RegistryView { kOwn, k32Bit, k64Bit };
+
+// A key's path as people write it, from its hive: "HKCU\\<key>",
+// "HKLM\\<key>".
+inline std::string registry_key_text(RegistryHive hive, std::string_view key) {
+  return (hive == RegistryHive::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(key);
+}
 
 // False on systems whose browsers find hosts through folders instead.
 bool has_registry();
@@ -32,10 +41,20 @@ std::expected<std::optional<std::string>, std::string> read_registry_default(Reg
 std::expected<std::optional<std::uint32_t>, std::string> read_registry_dword(
     RegistryHive hive, const std::string& key, const std::string& name);
 
-// The string values of `key` in the order the registry lists them, as the
-// list policies keep theirs ("1", "2", ...); values of other types are
-// passed over. Nothing when the key does not exist.
-std::expected<std::optional<std::vector<std::string>>, std::string> read_registry_strings(
+// One value of a key: its name and its data, a string (REG_SZ,
+// REG_EXPAND_SZ, unexpanded) or a DWORD; values of other types are left out.
+struct RegistryValue {
+  std::string name;
+  std::variant<std::string, std::uint32_t> data;
+};
+
+// Every value of `key` that is a string or a DWORD, in the order the
+// registry lists them. Nothing when the key does not exist.
+std::expected<std::optional<std::vector<RegistryValue>>, std::string> read_registry_values(
+    RegistryHive hive, const std::string& key);
+
+// How many subkeys `key` has; nothing when the key does not exist.
+std::expected<std::optional<std::size_t>, std::string> count_registry_subkeys(
     RegistryHive hive, const std::string& key);
 
 // Creates `key` as needed and sets its default value to the string `value`.

@@ -7,6 +7,13 @@
 
 namespace tolvanik {
 
+// The extensions of the files beside the storage file, for sibling_path:
+// the lock every reader and writer takes, the temporary file each new
+// version is written to first, and the previous version.
+inline constexpr std::string_view kLockExtension = "json.lock";
+inline constexpr std::string_view kTemporaryExtension = "json.tmp";
+inline constexpr std::string_view kBackupExtension = "json.bak";
+
 // The storage file below `appdata`; with no base, a path relative to the
 // current directory.
 std::string storage_path_from_appdata(const std::optional<std::string>& appdata);

@@ -20,18 +20,24 @@ StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
     snapshot.unreadable = loaded.storage_file_unreadable;
     return snapshot;
   }
-  snapshot.document = std::move(*loaded.document);
-  const JsonValue& document = snapshot.document.root();
+  StorageSnapshot loaded_snapshot = snapshot_of_document(std::move(*loaded.document));
+  loaded_snapshot.facts = std::move(snapshot.facts);
+  return loaded_snapshot;
+}
 
-  if (const JsonValue* templates = document.find("tolvanik_templates");
+StorageSnapshot snapshot_of_document(JsonDocument document) {
+  StorageSnapshot snapshot;
+  snapshot.document = std::move(document);
+  const JsonValue& root = snapshot.document.root();
+  if (const JsonValue* templates = root.find("tolvanik_templates");
       templates != nullptr && templates->is_array()) {
     snapshot.templates = visible_templates(templates->elements(), snapshot.document.arena());
   }
-  if (const JsonValue* active = document.find("tolvanik_active_template");
+  if (const JsonValue* active = root.find("tolvanik_active_template");
       active != nullptr && active->is_string()) {
     snapshot.active_template_id = active->as_string();
   }
-  if (const JsonValue* stamp = document.find("tolvanik_last_modified");
+  if (const JsonValue* stamp = root.find("tolvanik_last_modified");
       stamp != nullptr && stamp->is_number()) {
     snapshot.last_modified = stamp->as_double();
   }

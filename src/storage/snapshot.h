@@ -28,4 +28,8 @@ struct StorageSnapshot {
 // data after all; a member of the wrong type gives its field's empty value.
 StorageSnapshot read_storage_snapshot(const std::string& storage_path);
 
+// The snapshot of a document already read, as read_storage_snapshot makes
+// it: for a look at the files that must not lock or restore anything.
+StorageSnapshot snapshot_of_document(JsonDocument document);
+
 }  // namespace tolvanik

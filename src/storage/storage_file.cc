@@ -8,10 +8,6 @@
 namespace tolvanik {
 namespace {
 
-constexpr std::string_view kLockExtension = "json.lock";
-constexpr std::string_view kTemporaryExtension = "json.tmp";
-constexpr std::string_view kBackupExtension = "json.bak";
-
 enum class ObjectFileState { kObject, kAbsentOrEmpty, kOtherContent, kReadFailed };
 
 struct ObjectFile {

@@ -4,7 +4,10 @@
 // run under Wine, folder and policy-file cases natively below a staged
 // system root, the storage cases on both.
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <sstream>
 
 #include "register_fixture.h"
 #include "support/scratch_directory.h"
@@ -26,7 +29,7 @@ class RegisterCheckTest : public RegisterTest {
   void TearDown() override {
     if (under_wine() && !work_dir().empty()) {
       register_tool({"uninstall", "--name", kName, "--all-users"});
-      for (const std::string& key : {kChromePolicies, kStaleChromeEntry})
+      for (const std::string& key : {kChromePolicies, kStaleChromeEntry, kAppLockerExe})
         wine_reg({"delete", key, "/f"});
     }
     RegisterTest::TearDown();
@@ -51,6 +54,8 @@ class RegisterCheckTest : public RegisterTest {
   std::string hklm(const std::string& key) const { return "HKLM\\" + key; }
 
   static inline const std::string kChromePolicies = "HKLM\\Software\\Policies\\Google\\Chrome";
+  static inline const std::string kAppLockerExe =
+      "HKLM\\Software\\Policies\\Microsoft\\Windows\\SrpV2\\Exe";
   static inline const std::string kStaleChromeEntry =
       "HKLM\\Software\\WOW6432Node\\Google\\Chrome\\NativeMessagingHosts\\" + kName;
   fs::path system_root_;
@@ -115,6 +120,79 @@ TEST_P(RegistryCheckTest, EntriesAndPoliciesAsTheChromiumFamilyReadsThem) {
       0);
 }
 
+TEST_P(RegistryCheckTest, ValuesOfOtherTypesAreReadAsTheBrowsersConvertThem) {
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome",
+                           "--all-users"})
+                .status,
+            0);
+  // A per-user value that is no string is passed over, as the browser
+  // passes it over, and told.
+  wine_reg({"add", "HKCU\\" + chrome_key(), "/ve", "/t", "REG_DWORD", "/d", "1", "/f"});
+  check_expecting({"chrome: passed over: HKCU\\" + chrome_key(),
+                   "chrome: could not read HKCU\\" + chrome_key(), "verdict: OK"},
+                  0);
+  wine_reg({"delete", "HKCU\\" + chrome_key(), "/f"});
+
+  // Only numbered values make up a list; a flag may be a numeric string.
+  const std::string blocklist = kChromePolicies + "\\NativeMessagingBlocklist";
+  wine_reg({"add", blocklist, "/v", "note", "/d", "*", "/f"});
+  check_expecting({"chrome: policy NativeMessagingBlocklist [] at " + blocklist, "verdict: OK"}, 0);
+  wine_reg({"add", kChromePolicies, "/v", "NativeMessagingUserLevelHosts", "/d", "0", "/f"});
+  check_expecting({"chrome: policy NativeMessagingUserLevelHosts 0 at " + kChromePolicies}, 0);
+
+  // AppLocker: an Exe collection without rules enforces nothing.
+  wine_reg({"add", kAppLockerExe, "/v", "EnforcementMode", "/t", "REG_DWORD", "/d", "1", "/f"});
+  const auto no_rules = check_expecting({"verdict: OK"}, 0);
+  EXPECT_EQ(no_rules.output.find("AppLocker"), std::string::npos) << no_rules.output;
+  wine_reg({"add", kAppLockerExe + "\\rule-1", "/v", "Value", "/d", "<FilePathRule/>", "/f"});
+  check_expecting({"chrome: policy AppLocker at " + kAppLockerExe}, 0);
+}
+
+// However the registry value writes the manifest's folder, --json writes
+// the user's folder as %LOCALAPPDATA%.
+TEST_P(RegistryCheckTest, JsonNamesNoUserHoweverTheRegistryWritesThePath) {
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome"})
+                .status,
+            0);
+  const fs::path local = host_log_dir().parent_path();
+  const std::string user = local.parent_path().parent_path().filename().string();
+  const std::string folder = "Tolvanik redaction check";
+  fs::create_directories(local / folder);
+  fs::copy_file(chrome_manifest(), local / folder / (kName + ".json"),
+                fs::copy_options::overwrite_existing);
+  const std::string local_form = "C:\\users\\" + user + "\\AppData\\Local\\";
+  const std::string long_form = local_form + folder;
+  // The short form as the command shell lists it.
+  const auto listing = run_command({"wine", "cmd", "/c", "dir", "/x", local_form});
+  std::string short_form;
+  std::istringstream lines(listing.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.ends_with(" " + folder)) continue;
+    std::istringstream columns(line.substr(0, line.size() - folder.size()));
+    for (std::string column; columns >> column;) short_form = column;
+    short_form = local_form + short_form;
+  }
+  ASSERT_NE(short_form.find('~'), std::string::npos) << listing.output;
+  std::string slashes = long_form;
+  std::ranges::replace(slashes, '\\', '/');
+  std::string upper = long_form;
+  std::ranges::transform(upper, upper.begin(), [](unsigned char c) { return std::toupper(c); });
+  for (const std::string& written : {slashes, upper, short_form}) {
+    wine_reg({"add", "HKCU\\" + chrome_key(), "/ve", "/d", written + "\\" + kName + ".json", "/f"});
+    const auto run = register_tool({"check", "--name", kName, "--browser", "chrome", "--json"});
+    const auto report = testing::json(run.output);
+    EXPECT_EQ(text_at(report.root(), "browsers/0/entries/0/manifest").substr(0, 15),
+              "\"%LOCALAPPDATA%")
+        << written;
+    std::string lower = run.output;
+    std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_EQ(lower.find("users\\\\" + user), std::string::npos) << run.output;
+    EXPECT_EQ(lower.find("users/" + user), std::string::npos) << run.output;
+  }
+  fs::remove_all(local / folder);
+}
+
 TEST_P(FolderCheckTest, FoldersAndPolicyFilesAsTheBrowsersReadThem) {
   ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome",
                            "--all-users"})
@@ -144,6 +222,10 @@ TEST_P(FolderCheckTest, FoldersAndPolicyFilesAsTheBrowsersReadThem) {
       {"chrome: policy NativeMessagingBlocklist [\"*\"] at " + (policies / "b.json").string() +
        ": the host is blocked by NativeMessagingBlocklist"},
       1);
+  // A later file's value of the wrong type leaves the policy unset.
+  std::ofstream(policies / "c.json") << R"({"NativeMessagingBlocklist": "*"})";
+  check_expecting({"verdict: OK"}, 0);
+  fs::remove(policies / "c.json");
 
   // Firefox passes over an invalid manifest in its folders.
   ASSERT_EQ(
@@ -194,6 +276,95 @@ TEST_P(RegisterCheckTest, StorageHealthIsReadWithoutTouchingTheFiles) {
   EXPECT_EQ(held.output.find("templates shown to the extension"), std::string::npos);
   holder->close_input();
   holder->wait_exit();
+}
+
+// With a host to ask, check still changes nothing: the host, asked for its
+// status, would put the backup over the damaged file.
+TEST_P(RegisterCheckTest, CheckOfAReachableHostKeepsEveryByteAndItsVerdict) {
+  const std::string profile = target_path(work_dir() / "profile");
+  const std::string backup = R"({"tolvanik_templates":[{"id":"a","name":"blues"}]})";
+  // With no host to ask, the status reply is reckoned to the byte.
+  write_storage_file(backup);
+  const auto alone = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+  const std::string reckoned = text_at(testing::json(alone.output).root(), "storage/statusBytes");
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  const std::string damaged = "{\"tolvanik_templates\":[";
+  write_storage_file(damaged);
+  write_storage_file(backup, "storage.json.bak");
+  write_storage_file("half", "storage.json.tmp");
+  for (int run = 0; run < 2; ++run) {
+    const auto check = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+    EXPECT_EQ(check.status, 1) << check.output;
+    const auto report = testing::json(check.output);
+    EXPECT_EQ(text_at(report.root(), "browsers/0/ping/answered"), "true");
+    EXPECT_EQ(text_at(report.root(), "storage/parses"), "false");
+    EXPECT_EQ(text_at(report.root(), "storage/readsBackup"), "true");
+    EXPECT_EQ(text_at(report.root(), "storage/statusFrom"), "\"files\"");
+    EXPECT_EQ(text_at(report.root(), "storage/shown"), "1");
+    EXPECT_EQ(read_storage_file(), damaged);
+    EXPECT_EQ(read_storage_file("storage.json.bak"), backup);
+    EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
+  }
+
+  // A storage file the host reads as it is: the host itself is asked.
+  write_storage_file(backup);
+  const auto healthy = register_tool({"check", "--name", kName, "--profile", profile, "--json"});
+  const auto report = testing::json(healthy.output);
+  EXPECT_EQ(text_at(report.root(), "storage/statusFrom"), "\"host\"");
+  EXPECT_EQ(text_at(report.root(), "storage/shown"), "1");
+  EXPECT_EQ(text_at(report.root(), "storage/statusBytes"), reckoned);
+  EXPECT_EQ(read_storage_file("storage.json.tmp"), "half");
+}
+
+// Firefox's 64-bit builds on systems with /usr/lib64 read the manifest there.
+TEST_P(FolderCheckTest, FirefoxManifestInTheLib64FolderIsFound) {
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--extension-id", kAddonId, "--all-users"}).status,
+      0);
+  const fs::path lib = system_root_ / "usr/lib/mozilla/native-messaging-hosts" / (kName + ".json");
+  const fs::path lib64 = system_root_ / "usr/lib64/mozilla/native-messaging-hosts" / lib.filename();
+  fs::create_directories(lib64.parent_path());
+  fs::rename(lib, lib64);
+  check_expecting({"firefox: registered at " + lib64.string(), "verdict: OK"}, 0, "firefox");
+}
+
+TEST_P(FolderCheckTest, JsonWritesAHomeWithATrailingSlashAsTilde) {
+  set_env("HOME", home_.string() + "/");
+  ASSERT_EQ(register_tool({"install", "--name", kName, "--origin", kOrigin, "--browser", "chrome"})
+                .status,
+            0);
+  const auto run = register_tool({"check", "--name", kName, "--browser", "chrome", "--json"});
+  const auto report = testing::json(run.output);
+  EXPECT_EQ(text_at(report.root(), "browsers/0/entries/0/manifest").substr(0, 3), "\"~/");
+  EXPECT_EQ(run.output.find(home_.string()), std::string::npos) << run.output;
+  // Without a registry, the environment switches the log.
+  const auto text = register_tool({"check", "--name", kName, "--browser", "chrome"});
+  EXPECT_NE(text.output.find("log: off; set TOLVANIK_HOST_LOG=1"), std::string::npos)
+      << text.output;
+}
+
+// The log tells check's own host runs from the browser's, and the log
+// command says why it cannot read the log.
+TEST_P(RegisterCheckTest, TheLogTellsChecksHostRunsAndItsReadErrors) {
+  fs::remove_all(host_log_dir());
+  set_env("TOLVANIK_HOST_LOG", "1");
+  const std::string profile = target_path(work_dir() / "profile");
+  ASSERT_EQ(
+      register_tool({"install", "--name", kName, "--profile", profile, "--origin", kOrigin}).status,
+      0);
+  register_tool({"check", "--name", kName, "--profile", profile});
+  const std::string log = testing::read_file((host_log_dir() / "host.log").string());
+  EXPECT_NE(log.find("tolvanik_register-check"), std::string::npos) << log;
+  EXPECT_EQ(log.find(kOrigin), std::string::npos) << log;
+
+  fs::remove_all(host_log_dir());
+  fs::create_directories(host_log_dir() / "host.log");
+  const auto shown = register_tool({"log"});
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.output.find("cannot be read"), std::string::npos) << shown.output;
+  fs::remove_all(host_log_dir());
 }
 
 TEST_P(RegisterCheckTest, JsonReportCarriesTheFindingsButNoTemplateContentOrUserFolder) {

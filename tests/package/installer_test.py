@@ -119,6 +119,7 @@ class Scenario:
         self.older = older
         self.user_folder = wine.environment("LOCALAPPDATA") + "\\Programs\\Tolvanik Host"
         self.machine_folder = wine.environment("ProgramFiles") + "\\Tolvanik Host"
+        self.log_folder = wine.environment("LOCALAPPDATA") + "\\Tolvanik Host"
         self.storage = wine.unix_path(wine.environment("APPDATA") +
                                       "\\io.tolvanik.desktop\\storage.json")
         self.storage.parent.mkdir(parents=True, exist_ok=True)
@@ -168,7 +169,7 @@ class Scenario:
     def left_over(self):
         """Anything of ours after an uninstall."""
         left = []
-        for folder in (self.user_folder, self.machine_folder):
+        for folder in (self.user_folder, self.machine_folder, self.log_folder):
             if self.wine.unix_path(folder).exists():
                 left.append(folder)
         for hive in ("HKCU", "HKLM"):
@@ -188,6 +189,14 @@ class Scenario:
             if unix_folder.is_dir():
                 files.update({p: p.read_bytes() for p in unix_folder.iterdir()})
         return files, self.key_values("HKCU"), self.key_values("HKLM"), self.wine.products()
+
+
+def keep_a_log(scenario, checks, group, register, *hive_option):
+    """Switches the log on and has check's hosts write it."""
+    scenario.wine.run(register, "log", "on", *hive_option)
+    scenario.wine.run(register, "check")
+    log = scenario.wine.unix_path(scenario.log_folder + "\\host.log")
+    checks.expect(group + ".LogKeptBeforeRemoval", log.is_file(), scenario.log_folder)
 
 
 def expect_clean_uninstall(scenario, checks, group):
@@ -235,6 +244,8 @@ def per_user(scenario, checks):
     checks.expect("PerUser.SameVersionRepairs", status == 0 and not wrong and
                   len(wine.products()) == 1, "status %d; %s" % (status, "; ".join(wrong)))
 
+    # Removal takes the log's switch and folder too.
+    keep_a_log(scenario, checks, "PerUser", register)
     expect_clean_uninstall(scenario, checks, "PerUser")
 
 
@@ -278,6 +289,8 @@ def per_machine(scenario, checks):
     entries = list(wine.products().values())
     checks.expect("PerMachine.AppsAndFeaturesEntry", len(entries) == 1 and
                   entries[0].get("InstallLocation") == scenario.machine_folder + "\\", entries)
+    keep_a_log(scenario, checks, "PerMachine", scenario.machine_folder + "\\tolvanik_register.exe",
+               "--all-users")
     # Removal as Apps & features starts it: without ALLUSERS.
     expect_clean_uninstall(scenario, checks, "PerMachine")
 

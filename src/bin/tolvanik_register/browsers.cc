@@ -21,7 +21,9 @@ constexpr std::string_view kChromeKey = "Software\\Google\\Chrome";
 // - Firefox on Windows: HKCU, HKLM's 32-bit view, HKLM's 64-bit view, the
 //   first entry found; elsewhere ~/.mozilla before the system folder, the
 //   first valid manifest (Firefox, NativeManifests.sys.mjs, _winLookup and
-//   _tryPaths).
+//   _tryPaths); the system folder is /usr/lib/mozilla's, or /usr/lib64's in
+//   64-bit builds for systems that have it (Firefox, nsXREDirProvider.cpp,
+//   GetSystemParentDirectory).
 // - Policies: each browser's policy documentation (Chrome Enterprise and
 //   Microsoft Edge policy references, Brave's Group Policy page, Chromium's
 //   Linux quick start); Vivaldi's are not known here and Firefox has none
@@ -32,6 +34,7 @@ constexpr std::array kBrowsers{
             {kChromeKey},
             ".config/google-chrome/NativeMessagingHosts",
             "/etc/opt/chrome/native-messaging-hosts",
+            "",
             "Software\\Policies\\Google\\Chrome",
             "/etc/opt/chrome/policies/managed"},
     Browser{"edge",
@@ -39,6 +42,7 @@ constexpr std::array kBrowsers{
             {"Software\\Microsoft\\Edge", "Software\\Chromium", kChromeKey},
             ".config/microsoft-edge/NativeMessagingHosts",
             "/etc/opt/edge/native-messaging-hosts",
+            "",
             "Software\\Policies\\Microsoft\\Edge",
             "/etc/opt/edge/policies/managed"},
     Browser{"chromium",
@@ -46,6 +50,7 @@ constexpr std::array kBrowsers{
             {"Software\\Chromium", kChromeKey},
             ".config/chromium/NativeMessagingHosts",
             "/etc/chromium/native-messaging-hosts",
+            "",
             "Software\\Policies\\Chromium",
             "/etc/chromium/policies/managed"},
     Browser{"brave",
@@ -53,6 +58,7 @@ constexpr std::array kBrowsers{
             {"Software\\BraveSoftware\\Brave-Browser", kChromeKey},
             ".config/BraveSoftware/Brave-Browser/NativeMessagingHosts",
             "/etc/opt/brave/native-messaging-hosts",
+            "",
             "Software\\Policies\\BraveSoftware\\Brave",
             "/etc/brave/policies/managed"},
     Browser{"vivaldi",
@@ -61,12 +67,14 @@ constexpr std::array kBrowsers{
             ".config/vivaldi/NativeMessagingHosts",
             "/etc/opt/vivaldi/native-messaging-hosts",
             "",
+            "",
             ""},
     Browser{"firefox",
             &kFirefoxFamily,
             {"Software\\Mozilla"},
             ".mozilla/native-messaging-hosts",
             "/usr/lib/mozilla/native-messaging-hosts",
+            "/usr/lib64/mozilla/native-messaging-hosts",
             "",
             ""},
 };

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "host_log/caller.h"
+#include "identity/extension_identity.h"
 #include "platform/registry.h"
 
 namespace tolvanik::registration {
@@ -84,6 +84,11 @@ inline constexpr const Family* kFamilies[] = {&kChromiumFamily, &kFirefoxFamily}
 // for every user of the machine.
 enum class Scope { kUser, kMachine };
 
+inline platform::RegistryHive hive_of(Scope scope) {
+  return scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
+                               : platform::RegistryHive::kLocalMachine;
+}
+
 struct RegistryStep {
   Scope scope;
   platform::RegistryView view;
@@ -112,8 +117,10 @@ struct Browser {
   std::array<std::string_view, 3> registry_keys;
   // Below the user's home folder.
   std::string_view user_folder;
-  // The folder every user's browser reads, below the system root.
+  // The folder every user's browser reads, below the system root, the one
+  // install writes; and the one some builds of the browser read instead.
   std::string_view system_folder;
+  std::string_view other_system_folder;
   // Its machine and user policies, below HKLM and HKCU; and the folder of
   // its managed policy files elsewhere, below the system root. Empty where
   // they are not known.

@@ -6,6 +6,7 @@
 #include "bin/tolvanik_register/host_run.h"
 #include "bin/tolvanik_register/install.h"
 #include "host_log/setting.h"
+#include "platform/registry.h"
 #include "storage/location.h"
 #include "tolvanik_version.h"
 
@@ -14,7 +15,11 @@ namespace {
 
 HostLogState host_log_state() {
   HostLogSetting setting = host_log_setting();
-  return {setting.on, std::move(setting.path), std::move(setting.switched_by)};
+  // Without a registry only the browser's environment switches it.
+  std::string hint = platform::has_registry()
+                         ? "tolvanik_register log on switches it on"
+                         : "set " + std::string(kLogSwitchVariable) + "=1 where the browser starts";
+  return {setting.on, std::move(setting.path), std::move(setting.switched_by), std::move(hint)};
 }
 
 BrowserFindings find_for_browser(const Browser& browser, const Options& options,

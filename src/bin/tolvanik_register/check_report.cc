@@ -107,8 +107,14 @@ void print_storage(const StorageFindings& storage, std::ostream& out) {
     const auto size = judge_status_size(*storage.status_bytes, 0);
     if (size.level == SizeLevel::kFine) out << "storage: " << size.text << "\n";
   }
-  if (storage.status_asked && !storage.status_bytes) {
+  if (storage.status_source == StatusSource::kHost && !storage.status_bytes) {
     out << "storage: the host gave no status reply\n";
+  }
+  if (storage.status_source == StatusSource::kOwnRead) {
+    out << "storage: the status reply is reckoned from these files, the host not asked\n";
+  }
+  if (storage.status_source == StatusSource::kNone) {
+    out << "storage: the status reply cannot be known while the lock is not free\n";
   }
   if (storage.desktop_running) {
     out << "desktop application: " << (*storage.desktop_running ? "running" : "not seen running")
@@ -120,7 +126,7 @@ void print_log(const HostLogState& log, std::ostream& out) {
   if (log.on) {
     out << "log: on (" << log.switched_by << "), " << log.path << "\n";
   } else {
-    out << "log: off; tolvanik_register log on switches it on\n";
+    out << "log: off; " << log.switch_on_hint << "\n";
   }
 }
 

@@ -47,6 +47,8 @@ struct HostLogState {
   std::string path;
   // The switch that is on, as a person would look it up.
   std::string switched_by;
+  // How to switch it on where it is off.
+  std::string switch_on_hint;
 };
 
 struct CheckReport {

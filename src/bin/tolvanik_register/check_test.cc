@@ -160,7 +160,7 @@ TEST(JudgeBrowser, AStaleEntryThatWinsFailsAndNamesWhatToRemove) {
 
 TEST(JudgeBrowser, APolicyFailsTheBrowserWhateverTheHostAnswers) {
   const PolicyOutcome off = weigh_policies(
-      {{std::string(kUserLevelHostsPolicy), Scope::kMachine, "HKLM\\P", false}}, "h", true);
+      {{std::string(kUserLevelHostsPolicy), Scope::kMachine, "HKLM\\P", false, ""}}, "h", true);
   BrowserFindings per_user;
   per_user.entries = {found_at("HKCU\\X", Scope::kUser, EntryRole::kIgnored, true)};
   per_user.policies = off.findings;
@@ -188,6 +188,19 @@ TEST(WithoutUserFolders, WritesEachFolderInItsGeneralFormOnlyWholeAndInnermostFi
             "%USERPROFILE%\\x.json, C:\\Users\\Zoë2\\y");
   EXPECT_EQ(without_user_folders("/home/zoe/.config and /home/zoey and x/home/zoe", folders),
             "~/.config and /home/zoey and x/home/zoe");
+}
+
+TEST(WithoutUserFolders, MatchesAnySeparatorCaseAndWhatFollowsTheFolder) {
+  const std::vector<UserFolder> folders = {{"C:\\Users\\Zoe\\AppData\\Roaming", "%APPDATA%"},
+                                           {"C:\\Users\\ZOE~1", "%USERPROFILE%"}};
+  EXPECT_EQ(without_user_folders("C:/users/zoe/appdata/roaming/h.json", folders),
+            "%APPDATA%/h.json");
+  EXPECT_EQ(without_user_folders("C:\\\\Users\\\\Zoe\\AppData/Roaming\\", folders), "%APPDATA%\\");
+  EXPECT_EQ(
+      without_user_folders("(C:\\Users\\ZOE~1), C:\\Users\\zoe~1; C:\\Users\\ZOE~1:", folders),
+      "(%USERPROFILE%), %USERPROFILE%; %USERPROFILE%:");
+  EXPECT_EQ(without_user_folders("C:\\Users\\ZOE~12 C:\\Users\\ZOE~1.old", folders),
+            "C:\\Users\\ZOE~12 C:\\Users\\ZOE~1.old");
 }
 
 }  // namespace

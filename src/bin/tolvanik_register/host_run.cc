@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bin/tolvanik_register/sites.h"
+#include "identity/extension_identity.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
@@ -29,12 +30,14 @@ struct HostStartup {
   std::string working_directory;
 };
 
-// The arguments and working folder the manifest's browser gives the host.
+// The arguments and working folder the manifest's browser gives the host,
+// after the one that tells check's runs apart in the host's log.
 HostStartup browser_start(const Manifest& manifest, const std::string& manifest_path) {
+  const std::string check(kCheckCallerArgument);
   if (manifest.family->host_start == HostStart::kManifestAndIdInBrowserFolder) {
-    return {{manifest_path, manifest.allowed.front()}, "."};
+    return {{check, manifest_path, manifest.allowed.front()}, "."};
   }
-  return {{manifest.allowed.front()}, directory_of(manifest.path, platform::kPathSeparator)};
+  return {{check, manifest.allowed.front()}, directory_of(manifest.path, platform::kPathSeparator)};
 }
 
 }  // namespace
@@ -51,7 +54,10 @@ std::expected<HostAnswer, std::string> ask_host(const Manifest& manifest,
       std::chrono::duration_cast<std::chrono::milliseconds>(platform::monotonic_now() - started);
   auto payload = first_frame_payload(run->output);
   if (!payload) {
-    if (!run->exit_status) return std::unexpected("the host did not answer within 20 s");
+    if (!run->exit_status) {
+      return std::unexpected("the host did not answer within " +
+                             std::to_string(std::chrono::seconds(kHostTimeout).count()) + " s");
+    }
     return std::unexpected("the host exited with status " + std::to_string(*run->exit_status) +
                            " without an answer");
   }

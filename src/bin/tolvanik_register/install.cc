@@ -154,8 +154,14 @@ SiteBase this_system_base(const std::string& host_directory) {
   base.user_home_directory = platform::environment_variable("HOME").value_or("");
   base.system_root = platform::environment_variable("TOLVANIK_SYSTEM_ROOT").value_or("");
   for (const auto& folder : platform::user_folder_variables()) {
-    const auto path = platform::environment_variable(folder.variable);
-    if (path && !path->empty()) base.user_folders.push_back({*path, std::string(folder.written)});
+    auto path = platform::environment_variable(folder.variable);
+    while (path && path->size() > 1 && platform::is_path_separator(path->back())) path->pop_back();
+    if (!path || path->empty()) continue;
+    base.user_folders.push_back({*path, std::string(folder.written)});
+    // A path may name the folder by its short form ("C:\Users\ALICE~1").
+    if (auto short_form = platform::short_path_form(*path)) {
+      base.user_folders.push_back({std::move(*short_form), std::string(folder.written)});
+    }
   }
   return base;
 }

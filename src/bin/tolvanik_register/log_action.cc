@@ -35,7 +35,10 @@ void show_log(std::ostream& out) {
   }
   const auto text = platform::read_whole_file(setting.path);
   if (!text) {
-    out << "file: " << setting.path << " (not there)\n";
+    out << "file: " << setting.path
+        << (platform::file_exists(setting.path) ? " (cannot be read: " + text.error() + ")"
+                                                : std::string(" (not there)"))
+        << "\n";
     return;
   }
   out << "file: " << setting.path << " (" << text->size() << " bytes)\n";

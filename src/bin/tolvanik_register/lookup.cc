@@ -5,11 +5,6 @@
 namespace tolvanik::registration {
 namespace {
 
-platform::RegistryHive hive_of(Scope scope) {
-  return scope == Scope::kUser ? platform::RegistryHive::kCurrentUser
-                               : platform::RegistryHive::kLocalMachine;
-}
-
 std::vector<LookupPlace> registry_places(const Browser& browser, const std::string& name) {
   std::vector<LookupPlace> places;
   for (const RegistryStep& step : kRegistryOrder) {
@@ -24,26 +19,33 @@ std::vector<LookupPlace> registry_places(const Browser& browser, const std::stri
 
 std::vector<LookupPlace> folder_places(const Browser& browser, const std::string& name,
                                        const SiteBase& base) {
+  const std::string file = "/" + name + ".json";
   std::vector<LookupPlace> places;
+  const auto add = [&](Scope scope, const std::string& folder) {
+    places.push_back(LookupPlace{scope, "", platform::RegistryView::kOwn, folder + file});
+  };
   for (const Scope scope : kFolderOrder) {
-    const std::string folder =
-        scope == Scope::kUser ? base.user_home_directory + "/" + std::string(browser.user_folder)
-                              : base.system_root + std::string(browser.system_folder);
-    places.push_back(
-        LookupPlace{scope, "", platform::RegistryView::kOwn, folder + "/" + name + ".json"});
+    if (scope == Scope::kUser) {
+      add(scope, base.user_home_directory + "/" + std::string(browser.user_folder));
+      continue;
+    }
+    add(scope, base.system_root + std::string(browser.system_folder));
+    if (!browser.other_system_folder.empty()) {
+      add(scope, base.system_root + std::string(browser.other_system_folder));
+    }
   }
   return places;
 }
 
-// The manifest the registry value names, or why the browser stops there.
-std::optional<std::string> manifest_named_at(const LookupPlace& place) {
+// The manifest a place names; nothing where it names none; why not where
+// the registry value is there but cannot be read (of another type, or
+// access denied).
+std::expected<std::optional<std::string>, std::string> manifest_named_at(const LookupPlace& place) {
   if (place.key.empty()) {
     if (!platform::file_exists(place.manifest_path)) return std::nullopt;
     return place.manifest_path;
   }
-  const auto value = platform::read_registry_default(hive_of(place.scope), place.key, place.view);
-  if (!value || !*value) return std::nullopt;
-  return **value;
+  return platform::read_registry_default(hive_of(place.scope), place.key, place.view);
 }
 
 // Reads and judges the manifest of `entry` as the browser does.
@@ -91,7 +93,7 @@ std::string place_text(const LookupPlace& place) {
   if (place.view == platform::RegistryView::k32Bit) {
     key.insert(key.find('\\') + 1, "WOW6432Node\\");
   }
-  return (place.scope == Scope::kUser ? "HKCU\\" : "HKLM\\") + key;
+  return platform::registry_key_text(hive_of(place.scope), key);
 }
 
 std::vector<Entry> find_entries(std::span<const LookupPlace> places, const Family& family,
@@ -99,13 +101,21 @@ std::vector<Entry> find_entries(std::span<const LookupPlace> places, const Famil
   std::vector<Entry> entries;
   for (const LookupPlace& place : places) {
     auto manifest_path = manifest_named_at(place);
-    if (!manifest_path) continue;
+    if (manifest_path && !*manifest_path) continue;
     Entry entry;
     entry.scope = place.scope;
     entry.where = place_text(place);
-    entry.manifest_path = std::move(*manifest_path);
     entry.from_folder = place.key.empty();
-    judge_manifest(entry, family, name, base);
+    if (!manifest_path) {
+      // Chromium (launch_context_win.cc, GetManifestPathWithFlagsFromSubkey)
+      // and Firefox (NativeManifests.sys.mjs, _winLookup) take a value they
+      // cannot read as none and look on.
+      entry.unreadable = true;
+      entry.problems.push_back("could not read " + entry.where + ": " + manifest_path.error());
+    } else {
+      entry.manifest_path = std::move(**manifest_path);
+      judge_manifest(entry, family, name, base);
+    }
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -118,6 +128,8 @@ void assign_roles(std::vector<Entry>& entries, const Family& family, bool user_l
       entry.role = EntryRole::kIgnored;
     } else if (used) {
       entry.role = EntryRole::kShadowed;
+    } else if (entry.unreadable) {
+      entry.role = EntryRole::kSkipped;
     } else if (family.takes_first_valid_in_folders && entry.from_folder &&
                !entry.problems.empty()) {
       entry.role = EntryRole::kSkipped;

@@ -44,7 +44,8 @@ enum class EntryRole {
   kShadowed,
   // A per-user registration while a policy switches per-user hosts off.
   kIgnored,
-  // Invalid, and passed over by a browser that takes the first valid one.
+  // Invalid, and passed over by a browser that takes the first valid one;
+  // or a registry value that cannot be read, which every browser passes over.
   kSkipped,
 };
 
@@ -59,6 +60,8 @@ struct Entry {
   std::vector<std::string> problems;
   EntryRole role = EntryRole::kShadowed;
   bool from_folder = false;
+  // The registry value is there but could not be read.
+  bool unreadable = false;
 
   bool operator==(const Entry&) const = default;
 };

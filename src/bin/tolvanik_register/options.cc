@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
+
+#include "bin/tolvanik_register/log_action.h"
+#include "host_log/setting.h"
 
 namespace tolvanik::registration {
 namespace {
@@ -20,6 +24,18 @@ std::expected<Action, std::string> parse_action(std::string_view word) {
   return found->second;
 }
 
+// Every browser's id, in the tool's order: "chrome, edge, ..." with
+// `last_joiner` before the last.
+std::string browser_ids(std::string_view last_joiner) {
+  std::string ids;
+  const auto browsers = all_browsers();
+  for (std::size_t index = 0; index < browsers.size(); ++index) {
+    if (index > 0) ids += index + 1 == browsers.size() ? last_joiner : ", ";
+    ids += browsers[index].id;
+  }
+  return ids;
+}
+
 std::expected<std::vector<const Browser*>, std::string> parse_browsers(std::string_view list) {
   std::vector<const Browser*> browsers;
   std::size_t start = 0;
@@ -28,9 +44,8 @@ std::expected<std::vector<const Browser*>, std::string> parse_browsers(std::stri
     const std::string_view id = list.substr(start, end - start);
     const Browser* browser = find_browser(id);
     if (browser == nullptr) {
-      return std::unexpected(
-          "unknown browser \"" + std::string(id) +
-          "\" in --browser: use chrome, edge, chromium, brave, vivaldi or firefox");
+      return std::unexpected("unknown browser \"" + std::string(id) + "\" in --browser: use " +
+                             browser_ids(" or "));
     }
     if (std::ranges::find(browsers, browser) == browsers.end()) browsers.push_back(browser);
     start = end + 1;
@@ -212,7 +227,7 @@ std::expected<Options, std::string> parse_options(std::span<const std::string> a
 }
 
 std::string usage_text() {
-  return R"(Registers tolvanik_host with Chromium-family browsers and Firefox.
+  return std::string(R"(Registers tolvanik_host with Chromium-family browsers and Firefox.
 
 Usage:
   tolvanik_register install --origin chrome-extension://<id>/ [--origin ...] [--name NAME]
@@ -228,7 +243,8 @@ Usage:
   --extension-id  a Firefox add-on allowed to talk to the host (name@example.com or
                   {GUID}); install registers Firefox only when given one
   --name          the host name the extension connects to (default io.tolvanik.host)
-  --browser       comma-separated: chrome, edge, chromium, brave, vivaldi, firefox
+  --browser       comma-separated: )") +
+         browser_ids(", ") + R"(
                   (default: all; for install, every browser it was given an id for)
   --all-users     register for every user of the machine instead of the current one
   --profile       only for a Chromium-family browser started with --user-data-dir=DIR
@@ -240,9 +256,11 @@ what install wrote. check shows every registration each browser finds, in the br
 order, the policies that decide whether it starts the host, whether the host answers,
 and how the storage file is; its status is 0 only when every registered host answers
 and the storage file is sound.
-log tells whether the host keeps its log, where the file is and its last 20 lines;
+log tells whether the host keeps its log, where the file is and its last )" +
+         std::to_string(kLogLinesShown) + R"( lines;
 log on and log off switch it for hosts started from then on (on Windows; elsewhere
-the environment variable TOLVANIK_HOST_LOG=1 switches it on).
+the environment variable )" +
+         std::string(kLogSwitchVariable) + R"(=1 switches it on).
 )";
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bin/tolvanik_register/browsers.h"
-#include "host_log/caller.h"
+#include "identity/extension_identity.h"
 
 namespace tolvanik::registration {
 

@@ -1,6 +1,8 @@
 #include "bin/tolvanik_register/policies.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 
 #include "messaging/json.h"
 #include "platform/files.h"
@@ -19,25 +21,76 @@ constexpr std::string_view kPerMachineAdvice =
     "install per machine (msiexec ... ALLUSERS=1, or --all-users)";
 
 std::string registry_text(Scope scope, std::string_view key) {
-  return (scope == Scope::kUser ? "HKCU\\" : "HKLM\\") + std::string(key);
+  return platform::registry_key_text(hive_of(scope), key);
 }
 
+bool same_name(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+std::optional<int> whole_integer(std::string_view text) {
+  int number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return number;
+}
+
+const platform::RegistryValue* value_named(const std::vector<platform::RegistryValue>& values,
+                                           std::string_view name) {
+  const auto found = std::ranges::find_if(
+      values, [&](const platform::RegistryValue& value) { return same_name(value.name, name); });
+  return found == values.end() ? nullptr : &*found;
+}
+
+// One hive's policy key with the list policies' subkeys, as read.
+struct PolicyKey {
+  std::vector<platform::RegistryValue> values;
+  std::vector<std::pair<std::string_view, std::vector<platform::RegistryValue>>> lists;
+};
+
+// Reads `key` and its list subkeys; a key that exists but cannot be read is
+// reported, as the browser logs it and goes on without it.
+std::optional<PolicyKey> read_policy_key(RegistryHive hive, Scope scope, const std::string& key,
+                                         std::vector<PolicySetting>& settings) {
+  const auto report = [&](const std::string& where, const std::string& error) {
+    settings.push_back({"", scope, where, false, "could not read: " + error});
+  };
+  const auto values = platform::read_registry_values(hive, key);
+  if (!values) report(registry_text(scope, key), values.error());
+  if (!values || !*values) return std::nullopt;
+  PolicyKey read{std::move(**values), {}};
+  for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
+    const std::string list_key = key + "\\" + std::string(name);
+    auto list = platform::read_registry_values(hive, list_key);
+    if (!list) report(registry_text(scope, list_key), list.error());
+    if (list && *list) read.lists.emplace_back(name, std::move(**list));
+  }
+  return read;
+}
+
+// The machine's hive, then the user's, as Chromium ranks them (Chromium,
+// policy_loader_win.cc, kHives).
 void read_registry_policies(const Browser& browser, std::vector<PolicySetting>& settings) {
   const std::string key(browser.policy_key);
   for (const Scope scope : {Scope::kMachine, Scope::kUser}) {
-    const auto hive =
-        scope == Scope::kUser ? RegistryHive::kCurrentUser : RegistryHive::kLocalMachine;
-    const auto flag = platform::read_registry_dword(hive, key, std::string(kUserLevelHostsPolicy));
-    if (flag && *flag) {
+    const auto read = read_policy_key(hive_of(scope), scope, key, settings);
+    if (!read) continue;
+    if (const auto flag = policy_flag(read->values, kUserLevelHostsPolicy)) {
       settings.push_back(
-          {std::string(kUserLevelHostsPolicy), scope, registry_text(scope, key), **flag != 0});
+          {std::string(kUserLevelHostsPolicy), scope, registry_text(scope, key), *flag, ""});
     }
     for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
-      const std::string list_key = key + "\\" + std::string(name);
-      const auto list = platform::read_registry_strings(hive, list_key);
-      if (list && *list) {
-        settings.push_back({std::string(name), scope, registry_text(scope, list_key), **list});
-      }
+      const auto subkey =
+          std::ranges::find(read->lists, name, [](const auto& list) { return list.first; });
+      const bool from_subkey = subkey != read->lists.end();
+      auto list = policy_list(from_subkey ? &subkey->second : nullptr, read->values, name);
+      if (!list) continue;
+      const std::string where = from_subkey ? key + "\\" + std::string(name) : key;
+      settings.push_back(
+          {std::string(name), scope, registry_text(scope, where), std::move(*list), ""});
     }
   }
 }
@@ -53,8 +106,9 @@ std::optional<std::vector<std::string>> string_list(const JsonValue& value) {
 }
 
 // The managed policy files take effect in name order, a later file's value
-// over an earlier one's (Chromium, ConfigDirPolicyLoader); a value of the
-// wrong type is dropped, as the browser drops it.
+// over an earlier one's even where it is of the wrong type, which then
+// leaves the policy unset (Chromium, config_dir_policy_loader.cc, LoadFrom
+// and MergeFrom, then the schema's check).
 void read_policy_files(const Browser& browser, const SiteBase& base,
                        std::vector<PolicySetting>& settings) {
   const std::string folder = base.system_root + std::string(browser.policy_folder);
@@ -67,15 +121,15 @@ void read_policy_files(const Browser& browser, const SiteBase& base,
     if (!document || !document->root().is_object()) continue;
     const auto keep = [&](std::string_view name, auto value) {
       std::erase_if(settings, [&](const PolicySetting& s) { return s.name == name; });
-      settings.push_back({std::string(name), Scope::kMachine, path, std::move(value)});
+      if (value) settings.push_back({std::string(name), Scope::kMachine, path, *value, ""});
     };
     const JsonValue& root = document->root();
-    if (const JsonValue* flag = root.find(kUserLevelHostsPolicy); flag && flag->is_boolean()) {
-      keep(kUserLevelHostsPolicy, flag->as_boolean());
+    if (const JsonValue* flag = root.find(kUserLevelHostsPolicy)) {
+      keep(kUserLevelHostsPolicy,
+           flag->is_boolean() ? std::optional(flag->as_boolean()) : std::nullopt);
     }
     for (const std::string_view name : {kBlocklistPolicy, kAllowlistPolicy}) {
-      const JsonValue* member = root.find(name);
-      if (auto list = member ? string_list(*member) : std::nullopt) keep(name, std::move(*list));
+      if (const JsonValue* member = root.find(name)) keep(name, string_list(*member));
     }
   }
 }
@@ -134,6 +188,10 @@ PolicyOutcome weigh_policies(const std::vector<PolicySetting>& settings, const s
   const bool listed = names(blocklist, name) || names(blocklist, "*");
   outcome.host_blocked = listed && !names(allowlist, name);
   for (const PolicySetting& setting : settings) {
+    if (!setting.read_error.empty()) {
+      outcome.findings.push_back({"key", setting.where, "", setting.read_error, false});
+      continue;
+    }
     PolicyFinding finding{setting.name, setting.where, value_text(setting), "", false};
     if (&setting != in_effect(settings, setting.name)) {
       finding.effect = "overridden by the machine's policy";
@@ -155,13 +213,46 @@ PolicyOutcome weigh_policies(const std::vector<PolicySetting>& settings, const s
   return outcome;
 }
 
+std::optional<bool> policy_flag(const std::vector<platform::RegistryValue>& values,
+                                std::string_view name) {
+  const platform::RegistryValue* value = value_named(values, name);
+  if (value == nullptr) return std::nullopt;
+  if (const auto* number = std::get_if<std::uint32_t>(&value->data)) return *number != 0;
+  const auto number = whole_integer(std::get<std::string>(value->data));
+  if (!number) return std::nullopt;
+  return *number != 0;
+}
+
+std::optional<std::vector<std::string>> policy_list(
+    const std::vector<platform::RegistryValue>* subkey_values,
+    const std::vector<platform::RegistryValue>& key_values, std::string_view name) {
+  std::vector<std::string> entries;
+  if (subkey_values != nullptr) {
+    for (const platform::RegistryValue& value : *subkey_values) {
+      const auto* text = std::get_if<std::string>(&value.data);
+      if (text && whole_integer(value.name)) entries.push_back(*text);
+    }
+    return entries;
+  }
+  const platform::RegistryValue* value = value_named(key_values, name);
+  const auto* text = value ? std::get_if<std::string>(&value->data) : nullptr;
+  const auto document = text ? parse_json(*text) : std::nullopt;
+  if (!document) return std::nullopt;
+  return string_list(document->root());
+}
+
 std::optional<PolicyFinding> program_rules_finding(bool per_user_folder) {
   const std::string key(kProgramRulesKey);
-  const auto rules = platform::read_registry_strings(RegistryHive::kLocalMachine, key);
-  if (!rules || !*rules) return std::nullopt;
-  const auto mode =
-      platform::read_registry_dword(RegistryHive::kLocalMachine, key, "EnforcementMode");
-  if (mode && *mode && **mode == 0) return std::nullopt;
+  // Each rule is a subkey of the collection; without one nothing is
+  // enforced, whatever EnforcementMode says (AppLocker's policy as Group
+  // Policy writes it below SrpV2).
+  const auto rules = platform::count_registry_subkeys(RegistryHive::kLocalMachine, key);
+  if (!rules || !*rules || **rules == 0) return std::nullopt;
+  const auto values = platform::read_registry_values(RegistryHive::kLocalMachine, key);
+  const platform::RegistryValue* mode =
+      values && *values ? value_named(**values, "EnforcementMode") : nullptr;
+  const auto* mode_number = mode ? std::get_if<std::uint32_t>(&mode->data) : nullptr;
+  if (mode_number && *mode_number == 0) return std::nullopt;
   PolicyFinding finding{"AppLocker", registry_text(Scope::kMachine, key), "", "", false};
   finding.effect = per_user_folder ? "rules for programs are set by policy; they commonly block "
                                      "programs in per-user folders such as this host's: " +

@@ -9,6 +9,7 @@
 
 #include "bin/tolvanik_register/browsers.h"
 #include "bin/tolvanik_register/sites.h"
+#include "platform/registry.h"
 
 namespace tolvanik::registration {
 
@@ -22,6 +23,8 @@ struct PolicySetting {
   Scope scope = Scope::kMachine;
   std::string where;
   std::variant<bool, std::vector<std::string>> value;
+  // Set when the key could not be read: the value then says nothing.
+  std::string read_error;
 };
 
 // What one policy does to the host.
@@ -53,6 +56,21 @@ std::vector<PolicySetting> read_policies(const Browser& browser, const SiteBase&
 // registration exists that a ban on per-user hosts would ignore.
 PolicyOutcome weigh_policies(const std::vector<PolicySetting>& settings, const std::string& name,
                              bool has_user_entries);
+
+// The value of a boolean policy among a policy key's `values`, as Chromium
+// converts it (registry_dict.cc, ConvertRegistryValue): a DWORD, or a string
+// holding a whole number; non-zero is true. Names match in any letter case.
+std::optional<bool> policy_flag(const std::vector<platform::RegistryValue>& values,
+                                std::string_view name);
+
+// A list policy as Chromium reads it (registry_dict.cc, ConvertToJSON and
+// ConvertRegistryValue): the string values with numbered names of its
+// subkey (`subkey_values`), others left out; without the subkey, a string
+// value of the policy's name in the policy key holding a JSON list of
+// strings.
+std::optional<std::vector<std::string>> policy_list(
+    const std::vector<platform::RegistryValue>* subkey_values,
+    const std::vector<platform::RegistryValue>& key_values, std::string_view name);
 
 // Where rules for programs are set by policy (AppLocker's rules for
 // executables, enforced), what they mean for a host that lies in the user's

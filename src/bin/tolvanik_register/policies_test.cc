@@ -9,8 +9,8 @@ using List = std::vector<std::string>;
 
 PolicySetting setting(std::string_view name, Scope scope,
                       std::variant<bool, std::vector<std::string>> value) {
-  return {std::string(name), scope, scope == Scope::kUser ? "HKCU\\P" : "HKLM\\P",
-          std::move(value)};
+  return {std::string(name), scope, scope == Scope::kUser ? "HKCU\\P" : "HKLM\\P", std::move(value),
+          ""};
 }
 
 TEST(WeighPolicies, UserLevelHostsOffIgnoresPerUserRegistrations) {
@@ -62,6 +62,42 @@ TEST(WeighPolicies, ABlocklistStopsTheHostUnlessTheAllowlistNamesIt) {
                 .findings[0]
                 .effect,
             "does not name this host");
+}
+
+TEST(PolicyValues, FlagsAndListsAreReadAsChromiumConvertsRegistryValues) {
+  using platform::RegistryValue;
+  const std::vector<RegistryValue> key = {{"nativemessaginguserlevelhosts", std::string("0")},
+                                          {"NativeMessagingBlocklist", std::string(R"(["*"])")},
+                                          {"Other", std::uint32_t{1}}};
+  EXPECT_EQ(policy_flag(key, kUserLevelHostsPolicy), false);
+  EXPECT_EQ(
+      policy_flag({{std::string(kUserLevelHostsPolicy), std::uint32_t{2}}}, kUserLevelHostsPolicy),
+      true);
+  EXPECT_FALSE(policy_flag({{std::string(kUserLevelHostsPolicy), std::string("yes")}},
+                           kUserLevelHostsPolicy));
+  EXPECT_FALSE(policy_flag(key, kAllowlistPolicy));
+
+  // Only numbered string values of the subkey count.
+  const std::vector<RegistryValue> subkey = {{"1", std::string("a")},
+                                             {"Comment", std::string("b")},
+                                             {"2", std::uint32_t{7}},
+                                             {"10", std::string("c")}};
+  EXPECT_EQ(policy_list(&subkey, key, kBlocklistPolicy), (List{"a", "c"}));
+  // Without the subkey, a JSON list in the policy key.
+  EXPECT_EQ(policy_list(nullptr, key, kBlocklistPolicy), List{"*"});
+  EXPECT_FALSE(policy_list(nullptr, key, kAllowlistPolicy));
+  // A JSON list with anything but strings is refused whole.
+  EXPECT_FALSE(policy_list(nullptr, {{"NativeMessagingBlocklist", std::string(R"(["*", 1])")}},
+                           kBlocklistPolicy));
+}
+
+TEST(WeighPolicies, AnUnreadableKeyIsToldAndDecidesNothing) {
+  const auto outcome = weigh_policies(
+      {{"", Scope::kMachine, "HKLM\\P", false, "could not read: access denied"}}, "h", true);
+  EXPECT_TRUE(outcome.user_level_allowed);
+  ASSERT_EQ(outcome.findings.size(), 1u);
+  EXPECT_EQ(outcome.findings[0].where, "HKLM\\P");
+  EXPECT_NE(outcome.findings[0].effect.find("access denied"), std::string::npos);
 }
 
 }  // namespace

@@ -2,24 +2,45 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 #include "bin/tolvanik_register/check_report.h"
 #include "messaging/json.h"
+#include "platform/user_folders.h"
 
 namespace tolvanik::registration {
 namespace {
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// Characters that go on a file name rather than end it.
+bool continues_name(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80 ||
+         c == '.' || c == '-' || c == '_' || c == '~' || c == '$';
 }
 
-bool ends_component(std::string_view text, std::size_t at) {
-  return at == text.size() || text[at] == '/' || text[at] == '\\' || text[at] == '"' ||
-         text[at] == ' ';
+// Where `folder` ends when it is written at the start of `text`, in any
+// letter case and with either separator, runs of them counting as one;
+// nothing when it is not written there.
+std::optional<std::size_t> folder_end(std::string_view text, std::string_view folder) {
+  std::size_t at = 0;
+  for (std::size_t index = 0; index < folder.size(); ++index) {
+    if (at == text.size()) return std::nullopt;
+    if (is_separator(folder[index])) {
+      if (!is_separator(text[at])) return std::nullopt;
+      while (at < text.size() && is_separator(text[at])) ++at;
+      while (index + 1 < folder.size() && is_separator(folder[index + 1])) ++index;
+      continue;
+    }
+    if (std::tolower(static_cast<unsigned char>(text[at])) !=
+        std::tolower(static_cast<unsigned char>(folder[index]))) {
+      return std::nullopt;
+    }
+    ++at;
+  }
+  if (at < text.size() && continues_name(text[at])) return std::nullopt;
+  return at;
 }
 
 // Builds the JSON values in one arena, every text with the user's folders
@@ -31,6 +52,8 @@ class JsonBuilder {
   JsonValue text(std::string_view value) {
     return arena_.string(without_user_folders(value, folders_));
   }
+  // A path written with short names is matched in its long form.
+  JsonValue path(const std::string& value) { return text(platform::long_path_form(value)); }
   JsonValue texts(const std::vector<std::string>& values) {
     std::vector<JsonValue> elements;
     for (const std::string& value : values) elements.push_back(text(value));
@@ -61,9 +84,9 @@ std::string_view role_name(EntryRole role) {
 }
 
 JsonValue entry_json(const Entry& entry, JsonBuilder& json) {
-  return json.object({{"where", json.text(entry.where)},
-                      {"manifest", json.text(entry.manifest_path)},
-                      {"host", json.text(entry.manifest ? entry.manifest->path : "")},
+  return json.object({{"where", json.path(entry.where)},
+                      {"manifest", json.path(entry.manifest_path)},
+                      {"host", json.path(entry.manifest ? entry.manifest->path : "")},
                       {"state", JsonValue::string(role_name(entry.role))},
                       {"used", JsonBuilder::flag(entry.role == EntryRole::kUsed)},
                       {"problems", json.texts(entry.problems)}});
@@ -103,6 +126,11 @@ std::string_view lock_name(LockState lock) {
   return lock == LockState::kFree ? "free" : lock == LockState::kHeld ? "held" : "unknown";
 }
 
+JsonValue status_source_json(StatusSource source) {
+  if (source == StatusSource::kNone) return JsonValue();
+  return JsonValue::string(source == StatusSource::kHost ? "host" : "files");
+}
+
 JsonValue optional_number(const std::optional<std::size_t>& value) {
   return value ? JsonBuilder::number(*value) : JsonValue();
 }
@@ -116,7 +144,7 @@ JsonValue storage_json(const StorageFindings& storage, JsonBuilder& json) {
                    {"parses", parses(storage.backup)}});
   return json.object(
       {{"ok", JsonBuilder::flag(storage.ok())},
-       {"path", json.text(storage.path)},
+       {"path", json.path(storage.path)},
        {"exists", JsonBuilder::flag(storage.file != FileState::kMissing)},
        {"bytes", JsonBuilder::number(storage.bytes)},
        {"parses", parses(storage.file)},
@@ -125,6 +153,7 @@ JsonValue storage_json(const StorageFindings& storage, JsonBuilder& json) {
        {"hidden", JsonBuilder::number(storage.hidden)},
        {"shown", optional_number(storage.shown)},
        {"statusBytes", optional_number(storage.status_bytes)},
+       {"statusFrom", status_source_json(storage.status_source)},
        {"statusLimit", JsonBuilder::number(kBrowserMessageLimit)},
        {"backup", backup},
        {"leftoverTemporary", JsonBuilder::flag(storage.leftover_temporary)},
@@ -142,18 +171,18 @@ std::string without_user_folders(std::string_view text, const std::vector<UserFo
   std::string result;
   std::size_t at = 0;
   while (at < text.size()) {
+    std::optional<std::size_t> end;
     const auto folder = std::ranges::find_if(folders, [&](const UserFolder& candidate) {
-      const std::size_t size = candidate.path.size();
-      return size > 1 && same_ignoring_case(text.substr(at, size), candidate.path) &&
-             ends_component(text, at + size) &&
-             (at == 0 || !std::isalnum(static_cast<unsigned char>(text[at - 1])));
+      if (candidate.path.size() < 2 || (at > 0 && continues_name(text[at - 1]))) return false;
+      end = folder_end(text.substr(at), candidate.path);
+      return end.has_value();
     });
     if (folder == folders.end()) {
       result.push_back(text[at++]);
       continue;
     }
     result += folder->written;
-    at += folder->path.size();
+    at += *end;
   }
   return result;
 }
@@ -166,7 +195,7 @@ void print_json(const CheckReport& report, std::string_view version,
     browsers.push_back(browser_json(browser, json));
   }
   const JsonValue log =
-      json.object({{"on", JsonBuilder::flag(report.log.on)}, {"path", json.text(report.log.path)}});
+      json.object({{"on", JsonBuilder::flag(report.log.on)}, {"path", json.path(report.log.path)}});
   const JsonValue root = json.object({{"version", json.text(version)},
                                       {"name", json.text(report.host_name)},
                                       {"ok", JsonBuilder::flag(report.ok())},

@@ -52,7 +52,7 @@ std::vector<Site> registration_sites(const Options& options, const SiteBase& bas
 }
 
 std::string registry_path_text(const RegistryEntry& entry) {
-  return (entry.hive == platform::RegistryHive::kLocalMachine ? "HKLM\\" : "HKCU\\") + entry.key;
+  return platform::registry_key_text(entry.hive, entry.key);
 }
 
 std::string directory_of(const std::string& path, char separator) {

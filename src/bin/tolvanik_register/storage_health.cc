@@ -6,6 +6,7 @@
 #include "messaging/json.h"
 #include "platform/files.h"
 #include "storage/location.h"
+#include "storage/snapshot.h"
 #include "templates/template_view.h"
 
 namespace tolvanik::registration {
@@ -50,7 +51,7 @@ void count_templates(const JsonDocument& document, StorageFindings& findings) {
 
 // A lock file that is not there is held by no one, and is not created here.
 LockState try_storage_lock(const std::string& path) {
-  const std::string lock_path = sibling_path(path, "json.lock");
+  const std::string lock_path = sibling_path(path, kLockExtension);
   if (!platform::file_exists(lock_path)) return LockState::kFree;
   const auto file = platform::open_lock_file(lock_path);
   if (!file) return LockState::kUnknown;
@@ -62,7 +63,7 @@ LockState try_storage_lock(const std::string& path) {
 }
 
 void ask_host_status(const StatusAsker& ask_status, StorageFindings& findings) {
-  findings.status_asked = true;
+  findings.status_source = StatusSource::kHost;
   const auto payload = ask_status();
   if (!payload) return;
   findings.status_bytes = payload->size();
@@ -72,6 +73,29 @@ void ask_host_status(const StatusAsker& ask_status, StorageFindings& findings) {
   }
 }
 
+// The reply the host would send for `document` (nothing: the empty
+// snapshot), from the same template view and compact writer. The desktop
+// application is taken as not running: "false" is the longer by one byte.
+void reckon_status(std::optional<JsonDocument> document, StorageFindings& findings) {
+  StorageSnapshot snapshot =
+      document ? snapshot_of_document(std::move(*document)) : StorageSnapshot{};
+  JsonArena& arena = snapshot.document.arena();
+  const JsonValue reply =
+      arena.object({{"activeTemplateId", JsonValue::string(snapshot.active_template_id)},
+                    {"isRunning", JsonValue::boolean(false)},
+                    {"lastModified", JsonValue::number(snapshot.last_modified)},
+                    {"templates", snapshot.templates},
+                    {"type", JsonValue::string("status")}});
+  findings.status_source = StatusSource::kOwnRead;
+  findings.status_bytes = to_compact_json(reply).size();
+  findings.shown = snapshot.templates.elements().size();
+}
+
+// The name of a file beside the storage file, as messages give it.
+std::string name_beside(const StorageFindings& findings, std::string_view extension) {
+  return final_component(sibling_path(findings.path, extension));
+}
+
 std::string file_problem(const StorageFindings& findings) {
   if (findings.file == FileState::kUnreadable) {
     return "the file cannot be read: " + findings.read_error +
@@ -79,7 +103,8 @@ std::string file_problem(const StorageFindings& findings) {
   }
   return std::string("the file does NOT parse as a JSON object: ") +
          (findings.reads_backup
-              ? "the host reads the backup storage.json.bak instead and puts it back in its place"
+              ? "the host reads the backup " + name_beside(findings, kBackupExtension) +
+                    " instead and puts it back in its place"
               : "there is no readable backup either, so the extension gets no templates");
 }
 
@@ -88,17 +113,20 @@ void judge(StorageFindings& findings) {
     findings.problems.push_back(file_problem(findings));
   }
   if (findings.backup == FileState::kUnreadable || findings.backup == FileState::kNotAnObject) {
-    findings.warnings.push_back("the backup storage.json.bak does NOT parse as a JSON object");
+    findings.warnings.push_back("the backup " + name_beside(findings, kBackupExtension) +
+                                " does NOT parse as a JSON object");
   }
   if (findings.leftover_temporary) {
-    findings.warnings.push_back(
-        "a leftover storage.json.tmp lies beside it, from a save that did not finish (the next "
-        "save overwrites it)");
+    findings.warnings.push_back("a leftover " + name_beside(findings, kTemporaryExtension) +
+                                " lies beside it, from a save that did not finish (the next "
+                                "save overwrites it)");
   }
   if (findings.lock == LockState::kHeld) {
+    const auto patience = std::chrono::duration_cast<std::chrono::seconds>(kLockPatience);
     findings.problems.push_back(
-        "the lock storage.json.lock is held by another process (tried for 2 s): the host waits "
-        "until it is let go; end the program that holds it");
+        "the lock " + name_beside(findings, kLockExtension) +
+        " is held by another process (tried for " + std::to_string(patience.count()) +
+        " s): the host waits until it is let go; end the program that holds it");
   }
   if (findings.network_drive) {
     findings.warnings.push_back(
@@ -127,7 +155,7 @@ StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_
   StorageFindings findings;
   findings.path = path;
   FileRead storage = read_state(path);
-  FileRead backup = read_state(sibling_path(path, "json.bak"));
+  FileRead backup = read_state(sibling_path(path, kBackupExtension));
   findings.file = storage.state;
   findings.read_error = storage.error;
   findings.bytes = storage.bytes;
@@ -140,10 +168,18 @@ StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_
     findings.reads_backup = true;
     count_templates(*backup.document, findings);
   }
-  findings.leftover_temporary = platform::file_exists(sibling_path(path, "json.tmp"));
+  findings.leftover_temporary = platform::file_exists(sibling_path(path, kTemporaryExtension));
   findings.network_drive = platform::is_on_network_drive(parent_directory(path));
   findings.lock = try_storage_lock(path);
-  if (findings.lock == LockState::kFree && ask_status) ask_host_status(ask_status, findings);
+  // Asked about any other storage file, the host would put the backup in
+  // its place, or leave a temporary file of its own: evidence gone, and the
+  // next check would judge other files.
+  if (findings.lock == LockState::kFree && storage.document && ask_status) {
+    ask_host_status(ask_status, findings);
+  } else if (findings.lock == LockState::kFree) {
+    reckon_status(findings.reads_backup ? std::move(backup.document) : std::move(storage.document),
+                  findings);
+  }
   judge(findings);
   return findings;
 }

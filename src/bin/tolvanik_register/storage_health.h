@@ -34,6 +34,8 @@ enum class FileState {
 
 enum class LockState { kFree, kHeld, kUnknown };
 
+enum class StatusSource { kNone, kHost, kOwnRead };
+
 struct StorageFindings {
   std::string path;
   FileState file = FileState::kMissing;
@@ -48,8 +50,11 @@ struct StorageFindings {
   bool reads_backup = false;
   std::size_t templates = 0;
   std::size_t hidden = 0;
-  // From the host's own "status" reply, when it was asked.
-  bool status_asked = false;
+  // Where the "status" reply's figures come from: the host's own reply;
+  // check's read of the files, built as the host builds its reply, where
+  // asking the host would have put the backup over the storage file; or
+  // nowhere, where neither can tell.
+  StatusSource status_source = StatusSource::kNone;
   std::optional<std::size_t> status_bytes;
   std::optional<std::size_t> shown;
   std::optional<bool> desktop_running;
@@ -63,9 +68,11 @@ struct StorageFindings {
 // The host's payload for "getStatus", or nothing when it gave none.
 using StatusAsker = std::function<std::optional<std::string>()>;
 
-// Looks at the storage file at `path` and the files beside it, tries the
-// lock for at most kLockPatience, and only if the lock was free asks the
-// host for its status through `ask_status` (when there is a host to ask).
+// Looks at the storage file at `path` and the files beside it and tries the
+// lock for at most kLockPatience. Only while the lock is free and the
+// storage file holds a JSON object with members, so that the host reads it
+// as it is, is the host asked for its status through `ask_status` (when
+// there is a host to ask); otherwise the reply is built from this look.
 StorageFindings examine_storage(const std::string& path, const StatusAsker& ask_status);
 
 // A "status" reply of `bytes` showing `shown` templates, against the

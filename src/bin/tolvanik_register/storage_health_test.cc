@@ -36,12 +36,12 @@ TEST(ExamineStorage, ReadsWhatTheHostWouldUseAndLeavesEveryFileAsItWas) {
   folder.put("storage.json", "[not an object");
   folder.put("storage.json.bak", backup);
   folder.put("storage.json.tmp", "half");
-  bool asked = false;
-  const auto findings =
-      examine_storage(folder.file("storage.json"), [&]() -> std::optional<std::string> {
-        asked = true;
-        return R"({"isRunning":false,"templates":[{},{}],"type":"status"})";
-      });
+  int asked = 0;
+  const StatusAsker host = [&]() -> std::optional<std::string> {
+    ++asked;
+    return R"({"isRunning":false,"templates":[{}],"type":"status"})";
+  };
+  const auto findings = examine_storage(folder.file("storage.json"), host);
   EXPECT_EQ(findings.file, FileState::kNotAnObject);
   EXPECT_EQ(findings.bytes, 14u);
   EXPECT_TRUE(findings.reads_backup);
@@ -49,8 +49,11 @@ TEST(ExamineStorage, ReadsWhatTheHostWouldUseAndLeavesEveryFileAsItWas) {
   EXPECT_EQ(findings.hidden, 1u);
   EXPECT_TRUE(findings.leftover_temporary);
   EXPECT_EQ(findings.lock, LockState::kFree);
-  EXPECT_TRUE(asked);
+  // Asked, the host would put the backup in place: the reply is reckoned.
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(findings.status_source, StatusSource::kOwnRead);
   EXPECT_EQ(findings.shown, 2u);
+  EXPECT_GT(findings.status_bytes.value_or(0), 0u);
   ASSERT_EQ(findings.problems.size(), 1u);
   EXPECT_EQ(findings.problems[0],
             "the file does NOT parse as a JSON object: the host reads the backup storage.json.bak "
@@ -60,6 +63,12 @@ TEST(ExamineStorage, ReadsWhatTheHostWouldUseAndLeavesEveryFileAsItWas) {
   EXPECT_EQ(folder.get("storage.json.bak"), backup);
   EXPECT_EQ(folder.get("storage.json.tmp"), "half");
   EXPECT_FALSE(platform::file_exists(folder.file("storage.json.lock")));
+
+  folder.put("storage.json", backup);
+  const auto healthy = examine_storage(folder.file("storage.json"), host);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(healthy.status_source, StatusSource::kHost);
+  EXPECT_EQ(healthy.shown, 1u);
 }
 
 TEST(ExamineStorage, AHeldLockIsToldAfterTwoSecondsAndTheHostIsNotAsked) {

@@ -23,8 +23,13 @@ std::expected<std::optional<std::uint32_t>, std::string> read_registry_dword(Reg
   return no_registry();
 }
 
-std::expected<std::optional<std::vector<std::string>>, std::string> read_registry_strings(
+std::expected<std::optional<std::vector<RegistryValue>>, std::string> read_registry_values(
     RegistryHive, const std::string&) {
+  return no_registry();
+}
+
+std::expected<std::optional<std::size_t>, std::string> count_registry_subkeys(RegistryHive,
+                                                                              const std::string&) {
   return no_registry();
 }
 

@@ -7,4 +7,8 @@ std::span<const UserFolderVariable> user_folder_variables() {
   return kFolders;
 }
 
+std::optional<std::string> short_path_form(const std::string&) { return std::nullopt; }
+
+std::string long_path_form(const std::string& path) { return path; }
+
 }  // namespace tolvanik::platform

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/win32/text.h"
 
 namespace tolvanik::platform {
@@ -104,7 +106,7 @@ std::expected<std::optional<std::uint32_t>, std::string> read_registry_dword(
   return value;
 }
 
-std::expected<std::optional<std::vector<std::string>>, std::string> read_registry_strings(
+std::expected<std::optional<std::vector<RegistryValue>>, std::string> read_registry_values(
     RegistryHive hive, const std::string& key) {
   OwnedKey opened;
   LSTATUS status = open_for_query(hive, key, 0, opened);
@@ -115,7 +117,7 @@ std::expected<std::optional<std::vector<std::string>>, std::string> read_registr
   status = RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                             nullptr, &longest_name, &largest_data, nullptr, nullptr);
   if (status != ERROR_SUCCESS) return failure(status);
-  std::vector<std::string> strings;
+  std::vector<RegistryValue> values;
   std::wstring name(longest_name + 1, L'\0');
   std::wstring data(largest_data / sizeof(wchar_t) + 1, L'\0');
   for (DWORD index = 0;; ++index) {
@@ -124,10 +126,30 @@ std::expected<std::optional<std::vector<std::string>>, std::string> read_registr
     DWORD type = 0;
     status = RegEnumValueW(opened.get(), index, name.data(), &name_length, nullptr, &type,
                            reinterpret_cast<BYTE*>(data.data()), &data_bytes);
-    if (status == ERROR_NO_MORE_ITEMS) return strings;
+    if (status == ERROR_NO_MORE_ITEMS) return values;
     if (status != ERROR_SUCCESS) return failure(status);
-    if (type == REG_SZ) strings.push_back(string_of(data, data_bytes));
+    std::string value_name = to_utf8_lossy(std::wstring_view(name.data(), name_length));
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      values.push_back({std::move(value_name), string_of(data, data_bytes)});
+    } else if (type == REG_DWORD && data_bytes == sizeof(DWORD)) {
+      DWORD number = 0;
+      std::memcpy(&number, data.data(), sizeof number);
+      values.push_back({std::move(value_name), std::uint32_t{number}});
+    }
   }
+}
+
+std::expected<std::optional<std::size_t>, std::string> count_registry_subkeys(
+    RegistryHive hive, const std::string& key) {
+  OwnedKey opened;
+  LSTATUS status = open_for_query(hive, key, 0, opened);
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (status != ERROR_SUCCESS) return failure(status);
+  DWORD subkeys = 0;
+  status = RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (status != ERROR_SUCCESS) return failure(status);
+  return std::size_t{subkeys};
 }
 
 std::expected<void, std::string> write_registry_default(RegistryHive hive, const std::string& key,
