@@ -1,7 +1,9 @@
 // What the host's log needs from the system: the per-user folder it lies
-// in, the process's id, and a file that several processes append to.
+// in, the process's id, a file that several processes append to, and a
+// lock that is taken only when it is free.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -34,5 +36,15 @@ std::expected<std::uint64_t, std::string> size_of_open_file(const FileHandle& fi
 // system took only in part is taken back where the system allows it.
 std::expected<void, std::string> append_in_one_write(const FileHandle& file,
                                                      std::string_view bytes);
+
+// Takes the exclusive lock that lock_whole_file takes, waiting at most
+// `patience` for another holder to let go: true when taken (let go with
+// unlock_whole_file), false when the other holder kept it all that time.
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience);
+
+// True when `path` still names the open `file`: false once another process
+// renamed or deleted it and when nothing is at `path` any more.
+bool is_file_at_path(const FileHandle& file, const std::string& path);
 
 }  // namespace tolvanik::platform

@@ -1,16 +1,21 @@
 #include "platform/log_file.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <thread>
 
 #include "platform/environment.h"
 #include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
 namespace {
+
+constexpr std::chrono::microseconds kLockPollInterval{200};
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
 
@@ -66,6 +71,33 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
     }
   }
   return std::unexpected(std::move(error));
+}
+
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  // An open file description's lock, as lock_whole_file takes it.
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  while (fcntl(fd_of(file), F_OFD_SETLK, &range) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return std::unexpected(last_error_text());
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Asking often without spinning leaves the holder the processor to
+    // finish on.
+    std::this_thread::sleep_for(
+        std::min<std::chrono::nanoseconds>(kLockPollInterval, deadline - now));
+  }
+  return true;
+}
+
+bool is_file_at_path(const FileHandle& file, const std::string& path) {
+  struct stat open_file {};
+  struct stat named {};
+  return fstat(fd_of(file), &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
+         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
 }
 
 }  // namespace tolvanik::platform

@@ -52,4 +52,38 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
   return {};
 }
 
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    OVERLAPPED range{};
+    if (LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &range)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return std::unexpected(last_error_text());
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Sleep(1) lasts up to a timer tick, 15.6 ms by default: far beyond the
+    // patience. Giving the processor to a ready thread lets the holder on.
+    SwitchToThread();
+  }
+}
+
+bool is_file_at_path(const FileHandle& file, const std::string& path) {
+  // Opened for its attributes only, the file is not read, and so not
+  // scanned; its volume and index identify it.
+  const HANDLE named = CreateFileW(to_wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION open_info{};
+  BY_HANDLE_FILE_INFORMATION named_info{};
+  const bool both = GetFileInformationByHandle(handle_of(file), &open_info) &&
+                    GetFileInformationByHandle(named, &named_info);
+  CloseHandle(named);
+  return both && open_info.dwVolumeSerialNumber == named_info.dwVolumeSerialNumber &&
+         open_info.nFileIndexHigh == named_info.nFileIndexHigh &&
+         open_info.nFileIndexLow == named_info.nFileIndexLow;
+}
+
 }  // namespace tolvanik::platform
