@@ -50,7 +50,7 @@ LogLine HostLog::line(std::string_view event) const {
 }
 
 void HostLog::write(const LogLine& line) {
-  collected_ += line.finish();
+  line.finish_into(collected_);
   ++collected_lines_;
   if (!collecting_ || collected_.size() >= kCollectedBytes) flush();
 }

@@ -48,7 +48,7 @@ bool LogFileWriter::make_room(std::uint64_t bytes) {
   file_ = platform::FileHandle();
   // Should the rename fail (a reader holding the old file without delete
   // sharing), the lines still go to the full file.
-  (void)platform::replace_file(path_, path_ + ".1");
+  (void)platform::rename_log_file(path_, path_ + ".1");
   auto file = platform::open_for_append(path_);
   if (!file) return false;
   file_ = std::move(*file);

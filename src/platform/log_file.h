@@ -43,6 +43,11 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
 std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
                                                         std::chrono::microseconds patience);
 
+// Moves `from` onto `to`, replacing an existing `to` as replace_file does
+// but not in one step and without waiting for the disk: a log that rolled
+// over need not survive a crash in its new place.
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to);
+
 // True when `path` still names the open `file`: false once another process
 // renamed or deleted it and when nothing is at `path` any more.
 bool is_file_at_path(const FileHandle& file, const std::string& path);

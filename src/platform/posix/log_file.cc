@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <thread>
 
 #include "platform/environment.h"
@@ -91,6 +92,14 @@ std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
         std::min<std::chrono::nanoseconds>(kLockPollInterval, deadline - now));
   }
   return true;
+}
+
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {
+  // A rename over an existing file makes ext4 write the renamed file's data
+  // out first, which takes milliseconds; onto a free name it does not.
+  (void)unlink(to.c_str());
+  if (rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error_text());
+  return {};
 }
 
 bool is_file_at_path(const FileHandle& file, const std::string& path) {

@@ -69,6 +69,13 @@ std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
   }
 }
 
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {
+  // Moved onto a free name, the file is not written out first where the
+  // file system does that for a replacement (ext4 under Wine, for one).
+  (void)DeleteFileW(to_wide_path(to).c_str());
+  return replace_file(from, to);
+}
+
 bool is_file_at_path(const FileHandle& file, const std::string& path) {
   // Opened for its attributes only, the file is not read, and so not
   // scanned; its volume and index identify it.
