@@ -89,6 +89,7 @@ bool answer_incoming(const std::string& storage_path, const JsonDocument& reques
   const auto started = log.clock();
   const Command& command = find_command(request_type(request.root()));
   const bool at_once = command.reach == CommandReach::kNothing;
+  // Nor does a log line wait behind a slow request.
   if (!at_once) {
     output.flush();
     log.flush();
