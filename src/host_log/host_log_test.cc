@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -120,6 +121,18 @@ TEST_F(LogFileWriterTest, AWriterFollowsARollOverMadeByAnother) {
   ASSERT_TRUE(first->append(line('d')));
   EXPECT_EQ(testing::read_file(log_path() + ".1"), line('a') + line('b'));
   EXPECT_EQ(testing::read_file(log_path()), line('c') + line('d'));
+}
+
+// Someone clearing the log deletes the file under a running host, whose
+// next lines go to the file then at the log's path, not to the deleted one.
+// (Wine keeps a deleted file that is still open, content and all, until
+// its last handle is closed.)
+TEST_F(LogFileWriterTest, AWriterFindsTheLogAgainAfterItsFileWasDeleted) {
+  auto writer = LogFileWriter::open(log_path());
+  ASSERT_TRUE(writer && writer->append("before\n"));
+  std::filesystem::remove(log_path());
+  ASSERT_TRUE(writer->append("after\n"));
+  EXPECT_TRUE(testing::read_file(log_path()).ends_with("after\n"));
 }
 
 TEST_F(LogFileWriterTest, GivesUpWhileAnotherHolderKeepsTheLock) {

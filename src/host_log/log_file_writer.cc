@@ -21,7 +21,7 @@ class LockTurn {
 
 std::optional<LogFileWriter> LogFileWriter::open(std::string path, std::uint64_t limit) {
   if (!platform::create_directories(parent_directory(path))) return std::nullopt;
-  auto lock = platform::open_lock_file(path + ".lock");
+  auto lock = platform::open_log_lock(path + ".lock");
   if (!lock) return std::nullopt;
   return LogFileWriter(std::move(path), limit, std::move(*lock));
 }
@@ -36,8 +36,14 @@ bool LogFileWriter::append(std::string_view lines) {
 
 // Leaves file_ open on the log at path_, with room for `bytes` more.
 bool LogFileWriter::make_room(std::uint64_t bytes) {
-  // Another writer may have rolled the log over since this one's last turn.
-  if (file_.is_open() && !platform::is_file_at_path(file_, path_)) file_ = platform::FileHandle();
+  const auto roll_overs = platform::size_of_open_file(lock_);
+  if (!roll_overs) return false;
+  // Moved aside by another writer since this one's last turn, or deleted by
+  // a person clearing the log: the lines go to the file now at path_.
+  if (file_.is_open() && (*roll_overs != roll_overs_seen_ || platform::is_unlinked(file_))) {
+    file_ = platform::FileHandle();
+  }
+  roll_overs_seen_ = *roll_overs;
   if (!file_.is_open()) {
     auto file = platform::open_for_append(path_);
     if (!file) return false;
@@ -48,7 +54,9 @@ bool LogFileWriter::make_room(std::uint64_t bytes) {
   file_ = platform::FileHandle();
   // Should the rename fail (a reader holding the old file without delete
   // sharing), the lines still go to the full file.
-  (void)platform::rename_log_file(path_, path_ + ".1");
+  if (platform::rename_log_file(path_, path_ + ".1") && platform::count_roll_over(lock_)) {
+    ++roll_overs_seen_;
+  }
   auto file = platform::open_for_append(path_);
   if (!file) return false;
   file_ = std::move(*file);

@@ -23,7 +23,8 @@ inline constexpr std::chrono::milliseconds kLogLockPatience{5};
 class LogFileWriter {
  public:
   // Makes the log's folder and opens the lock file beside the log
-  // ("host.log.lock"); nothing when either cannot be had.
+  // ("host.log.lock"), which also counts the log's roll-overs; nothing when
+  // either cannot be had.
   static std::optional<LogFileWriter> open(std::string path, std::uint64_t limit = kLogFileLimit);
 
   // Appends `lines`, whole lines, in one write. A file that they would
@@ -31,7 +32,7 @@ class LogFileWriter {
   // before, and a new file begun. The writers of the log take turns through
   // the lock file, so that no writer renames a file under another's lines
   // or splits them. The file stays open between calls and is opened again
-  // only when it was renamed. False when the lines could not be written at
+  // only when it was moved aside or deleted. False when the lines could not be written at
   // once: the lock was not had within kLogLockPatience, or the file failed.
   bool append(std::string_view lines);
 
@@ -45,6 +46,8 @@ class LogFileWriter {
   std::uint64_t limit_;
   platform::FileHandle lock_;
   platform::FileHandle file_;
+  // The lock file's count of roll-overs when file_ was last known current.
+  std::uint64_t roll_overs_seen_ = 0;
 };
 
 }  // namespace tolvanik

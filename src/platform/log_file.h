@@ -1,6 +1,6 @@
 // What the host's log needs from the system: the per-user folder it lies
 // in, the process's id, a file that several processes append to, and a
-// lock that is taken only when it is free.
+// lock that is never waited for long.
 #pragma once
 
 #include <chrono>
@@ -48,8 +48,15 @@ std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
 // over need not survive a crash in its new place.
 std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to);
 
-// True when `path` still names the open `file`: false once another process
-// renamed or deleted it and when nothing is at `path` any more.
-bool is_file_at_path(const FileHandle& file, const std::string& path);
+// Opens the lock file that the log's writers take turns through, creating
+// it when missing, shared as open_lock_file shares it. Its size counts the
+// log's roll-overs: each adds a byte (count_roll_over), and a writer that
+// finds the size changed knows that its open log file was moved aside.
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path);
+std::expected<void, std::string> count_roll_over(const FileHandle& lock);
+
+// True when the open `file` no longer has a name: deleted by another
+// process (a person clearing the log) while this one kept it open.
+bool is_unlinked(const FileHandle& file);
 
 }  // namespace tolvanik::platform

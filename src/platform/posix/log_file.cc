@@ -102,11 +102,20 @@ std::expected<void, std::string> rename_log_file(const std::string& from, const 
   return {};
 }
 
-bool is_file_at_path(const FileHandle& file, const std::string& path) {
-  struct stat open_file {};
-  struct stat named {};
-  return fstat(fd_of(file), &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
-         open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return std::unexpected(last_error_text());
+  return FileHandle(fd);
+}
+
+std::expected<void, std::string> count_roll_over(const FileHandle& lock) {
+  if (!write_all(fd_of(lock), "+")) return std::unexpected(last_error_text());
+  return {};
+}
+
+bool is_unlinked(const FileHandle& file) {
+  struct stat info {};
+  return fstat(fd_of(file), &info) == 0 && info.st_nlink == 0;
 }
 
 }  // namespace tolvanik::platform

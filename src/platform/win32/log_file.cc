@@ -76,21 +76,32 @@ std::expected<void, std::string> rename_log_file(const std::string& from, const 
   return replace_file(from, to);
 }
 
-bool is_file_at_path(const FileHandle& file, const std::string& path) {
-  // Opened for its attributes only, the file is not read, and so not
-  // scanned; its volume and index identify it.
-  const HANDLE named = CreateFileW(to_wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION open_info{};
-  BY_HANDLE_FILE_INFORMATION named_info{};
-  const bool both = GetFileInformationByHandle(handle_of(file), &open_info) &&
-                    GetFileInformationByHandle(named, &named_info);
-  CloseHandle(named);
-  return both && open_info.dwVolumeSerialNumber == named_info.dwVolumeSerialNumber &&
-         open_info.nFileIndexHigh == named_info.nFileIndexHigh &&
-         open_info.nFileIndexLow == named_info.nFileIndexLow;
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path) {
+  // Write access for the lock, the attributes for the size.
+  const HANDLE handle =
+      CreateFileW(to_wide_path(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
+  return FileHandle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+std::expected<void, std::string> count_roll_over(const FileHandle& lock) {
+  // This offset writes at the end of the file, wherever that is then.
+  OVERLAPPED at_end{};
+  at_end.Offset = MAXDWORD;
+  at_end.OffsetHigh = MAXDWORD;
+  DWORD written = 0;
+  if (!WriteFile(handle_of(lock), "+", 1, &written, &at_end) || written != 1) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+bool is_unlinked(const FileHandle& file) {
+  FILE_STANDARD_INFO info{};
+  return GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &info, sizeof info) &&
+         (info.DeletePending || info.NumberOfLinks == 0);
 }
 
 }  // namespace tolvanik::platform
