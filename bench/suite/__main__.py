@@ -57,6 +57,7 @@ def measure(target, native, tools, quick):
     rows += figures.one_shot(target, tools, runs.one_shot)
     rows += figures.pipelined(target, 2000, runs.bursts)
     rows += figures.pipelined(target, 50000, runs.deep_bursts, goal=1.3)
+    rows += figures.pipelined_log_cost(target, 50000, runs.deep_bursts)
     rows += figures.flood(target, 200000, runs.floods)
     rows += figures.push(target, native, tools, runs.pushes, 5)
     rows += figures.scaling(target, runs.scaling)

@@ -268,3 +268,20 @@ def push(target, native, tools, pushes, idle_seconds, turns=3):
         Row("idle CPU in the event loop", target.name,
             "%.0f ms in %d s" % (idle, idle_seconds), "-", None, "0", idle == 0, 1),
     ]
+
+
+def pipelined_log_cost(target, count, rounds, goal=3):
+    """Our running host with its log on against the same with it off, a
+    burst of `count` pings each in turns: the log's cost per message where
+    it weighs most, every message a line."""
+    hosts = [Running(target, target.program("tolvanik_host"), running=True, env=env)
+             for env in (None, target.log_env())]
+    for host in hosts:
+        host.request(frame(data.PING))
+    times = [[burst_seconds(host, count) for host in hosts] for _ in range(rounds)]
+    for host in hosts:
+        host.close()
+    off, on = (statistics.median(column) for column in zip(*times))
+    return [Row("pipelined ping, %s at once: log on / off" % format(count, ","), target.name,
+                "%.1f us" % (on * 1e6), "log off %.1f us" % (off * 1e6), on / off,
+                "<= %gx" % goal, on / off <= goal, "%dx%d" % (rounds, count))]

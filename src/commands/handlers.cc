@@ -24,9 +24,8 @@ JsonDocument reply_with_snapshot(StorageSnapshot snapshot, std::initializer_list
   return std::move(snapshot.document);
 }
 
-// Notes the update's facts and says in a few words how it went.
-std::string_view logged_update(const StorageUpdate& update, HostLog& log) {
-  log_storage_facts(log, update.facts);
+// How the update went, in a few words.
+std::string_view update_outcome(const StorageUpdate& update) {
   switch (update.outcome) {
     case UpdateOutcome::kCommitted:
       return "written";
@@ -40,32 +39,19 @@ std::string_view logged_update(const StorageUpdate& update, HostLog& log) {
   return "not written";
 }
 
-StorageSnapshot logged_snapshot(const std::string& storage_path, HostLog& log) {
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  log_storage_facts(log, snapshot.facts);
-  return snapshot;
-}
-
 }  // namespace
 
-void log_storage_facts(HostLog& log, const StorageFacts& facts) {
-  log.lock_waited(facts.lock_wait);
-  if (facts.backup_loaded) log.backup_loaded();
-  if (facts.update_refused) log.update_refused();
-  for (const std::string& failure : facts.failures) log.storage_failure(failure);
-}
-
-CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log) {
+CommandAnswer handle_get_status(const std::string& storage_path) {
   const bool running = is_desktop_app_running();
-  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
   const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
+  std::vector<StorageFacts> met{snapshot.facts};
   return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
                                                     {"isRunning", JsonValue::boolean(running)}}),
-          outcome};
+          outcome, std::move(met)};
 }
 
-CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
-                                HostLog& log) {
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message) {
   const StorageUpdate update = update_storage(storage_path, message);
   // Nothing to write leaves nothing undone.
   const bool success = update.outcome == UpdateOutcome::kCommitted ||
@@ -73,28 +59,32 @@ CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocum
   JsonArena arena;
   const JsonValue reply = arena.object(
       {{"success", JsonValue::boolean(success)}, {"type", JsonValue::string("setColorsResult")}});
-  return {JsonDocument(std::move(arena), reply), logged_update(update, log)};
+  return {JsonDocument(std::move(arena), reply), update_outcome(update), {update.facts}};
 }
 
-CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
-                                  HostLog& log) {
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message) {
   const double stamp = incoming_stamp(message.root());
-  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  std::vector<StorageFacts> met{snapshot.facts};
   if (snapshot.last_modified > stamp) {
     return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
                                                       {"winner", JsonValue::string("mac")}}),
-            "desktop won"};
+            "desktop won", std::move(met)};
   }
   // The reply does not depend on whether the write succeeded: the
   // extension learns only which side won. Storage that could not be read
   // may hold newer templates, so the extension's must not replace them.
   std::string_view outcome = "storage unreadable";
-  if (!snapshot.unreadable) outcome = logged_update(update_storage(storage_path, message), log);
+  if (!snapshot.unreadable) {
+    StorageUpdate update = update_storage(storage_path, message);
+    outcome = update_outcome(update);
+    met.push_back(std::move(update.facts));
+  }
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},
                                         {"winner", JsonValue::string("chrome")}});
-  return {JsonDocument(std::move(arena), reply), outcome};
+  return {JsonDocument(std::move(arena), reply), outcome, std::move(met)};
 }
 
 }  // namespace tolvanik

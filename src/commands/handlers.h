@@ -1,11 +1,12 @@
 // The commands that act on the desktop application's storage. Each builds
-// the one reply its request gets; the dispatch sends it.
+// the one reply its request gets and says what its storage operations met;
+// the dispatch sends the reply and notes the rest in the log.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "host_log/host_log.h"
 #include "messaging/json.h"
 #include "storage/storage_facts.h"
 
@@ -15,26 +16,21 @@ namespace tolvanik {
 struct CommandAnswer {
   JsonDocument reply;
   std::string_view outcome;
+  // What each storage operation met on its way, in their order.
+  std::vector<StorageFacts> storage_met;
 };
-
-// Notes in `log` what a storage operation met on its way.
-void log_storage_facts(HostLog& log, const StorageFacts& facts);
-
-// Each handler notes in `log` what its storage operations met on the way.
 
 // "status": whether the desktop application runs, asked afresh, and its
 // stored templates.
-CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log);
+CommandAnswer handle_get_status(const std::string& storage_path);
 
 // "setColorsResult": whether the message's templates were written; true
 // also when it carried none.
-CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
-                                HostLog& log);
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message);
 
 // "syncResponse": the side with the later stamp wins. The desktop side
 // ("mac") wins only with a strictly later stamp and then hands over its
 // templates; otherwise the extension side ("chrome") is written.
-CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
-                                  HostLog& log);
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message);
 
 }  // namespace tolvanik

@@ -1,7 +1,7 @@
 #include "host_log/host_log.h"
 
-#include <array>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "host_log/log_file_writer.h"
@@ -12,15 +12,17 @@
 namespace tolvanik {
 namespace {
 
-// Any other request type is the extension's own text.
-constexpr std::array<std::string_view, 4> kKnownRequestTypes = {"ping", "getStatus", "setColors",
-                                                                "syncRequest"};
-
-std::string_view loggable_type(std::string_view type) {
-  for (const std::string_view known : kKnownRequestTypes) {
-    if (type == known) return known;
-  }
-  return "unknown";
+// `lines` with the count of lines dropped before them added to the first,
+// whose closing brace ends just before its line feed.
+std::string with_dropped_count(std::string_view lines, std::size_t dropped) {
+  const std::size_t brace = lines.find('\n') - 1;
+  std::string counted;
+  counted.reserve(lines.size() + 32);
+  counted.append(lines.substr(0, brace))
+      .append(",\"dropped\":")
+      .append(std::to_string(dropped))
+      .append(lines.substr(brace));
+  return counted;
 }
 
 }  // namespace
@@ -32,7 +34,7 @@ HostLog HostLog::open(const std::string& path) {
   auto writer = LogFileWriter::open(path);
   if (!writer) return HostLog();
   return HostLog([file = std::make_shared<LogFileWriter>(std::move(*writer))](
-                     std::string_view line) { (void)file->append(line); });
+                     std::string_view lines) { return file->append(lines); });
 }
 
 HostLog open_host_log() {
@@ -47,7 +49,20 @@ LogLine HostLog::line(std::string_view event) const {
   return LogLine(platform::system_time_since_epoch(), pid_, event);
 }
 
-void HostLog::write(const LogLine& line) { sink_(line.finish()); }
+void HostLog::write(const LogLine& line) {
+  line.finish_into(collected_);
+  ++collected_lines_;
+  if (!collecting_ || collected_.size() >= kCollectedBytes) flush();
+}
+
+void HostLog::flush() {
+  if (collected_.empty()) return;
+  const bool written =
+      dropped_ == 0 ? sink_(collected_) : sink_(with_dropped_count(collected_, dropped_));
+  dropped_ = written ? 0 : dropped_ + collected_lines_;
+  collected_.clear();
+  collected_lines_ = 0;
+}
 
 void HostLog::note_size(std::string_view message_type, std::size_t bytes) {
   if (bytes <= kBrowserMessageLimit) return;
@@ -71,13 +86,21 @@ void HostLog::start(const Start& start) {
 void HostLog::request(const Request& request) {
   if (!on()) return;
   write(line("request")
-            .text("type", loggable_type(request.type))
+            .text("type", request.type.empty() ? "unknown" : request.type)
             .count("bytesIn", request.bytes_in)
             .text("reply", request.reply_type)
             .count("bytesOut", request.bytes_out)
             .milliseconds("ms", request.time)
             .text("outcome", request.outcome));
   note_size(request.reply_type, request.bytes_out);
+}
+
+void HostLog::storage_met(const StorageFacts& facts) {
+  if (!on()) return;
+  lock_waited(facts.lock_wait);
+  if (facts.backup_loaded) backup_loaded();
+  if (facts.update_refused) update_refused();
+  for (const std::string& failure : facts.failures) storage_failure(failure);
 }
 
 void HostLog::storage_failure(std::string_view error) {
@@ -123,6 +146,7 @@ void HostLog::input_ended(std::string_view reason, std::optional<std::uint32_t> 
 void HostLog::end(std::string_view reason, int status) {
   if (!on()) return;
   write(line("end").text("reason", reason).count("status", static_cast<unsigned>(status)));
+  flush();
 }
 
 }  // namespace tolvanik

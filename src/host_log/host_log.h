@@ -4,8 +4,10 @@
 // sizes, times, outcomes and the system's error texts; never a template's
 // name, colours, id or hash, nor any other content of a message.
 //
-// Writing never changes what the host does: a line that cannot be written
-// is dropped. A log that is off writes nothing and touches no file.
+// Writing never changes what the host does, nor holds it up: a line that
+// cannot be written at once is dropped, and the next line written carries
+// the number dropped before it ("dropped"). A log that is off writes
+// nothing and touches no file.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,7 @@
 
 #include "host_log/log_line.h"
 #include "messaging/framing.h"
+#include "storage/storage_facts.h"
 
 namespace tolvanik {
 
@@ -26,8 +29,9 @@ inline constexpr std::chrono::milliseconds kNotableLockWait{100};
 
 class HostLog {
  public:
-  // Takes one whole line, line feed included.
-  using LineSink = std::function<void(std::string_view line)>;
+  // Takes whole lines, line feeds included; false when they could not be
+  // written.
+  using LineSink = std::function<bool(std::string_view lines)>;
 
   // Writes nothing.
   HostLog() = default;
@@ -53,7 +57,8 @@ class HostLog {
   void start(const Start& start);
 
   struct Request {
-    // Written only when it is one of the commands the host knows.
+    // The command's type; empty for a request of any other type, whose
+    // type is the extension's own text.
     std::string_view type;
     std::size_t bytes_in = 0;
     std::string_view reply_type;
@@ -63,6 +68,10 @@ class HostLog {
   };
   // Also notes a reply over the browsers' limit.
   void request(const Request& request);
+
+  // What a storage operation met: a notable lock wait, the backup used, an
+  // update refused and every failure.
+  void storage_met(const StorageFacts& facts);
 
   // `error` starts with the storage layer's prefix ("Write error: ").
   void storage_failure(std::string_view error);
@@ -78,15 +87,43 @@ class HostLog {
 
   // The frame, or its absence, that ended the conversation.
   void input_ended(std::string_view reason, std::optional<std::uint32_t> length);
+  // Also writes every line still collected.
   void end(std::string_view reason, int status);
 
+  // While one lives, lines are collected and written together when it
+  // ends, at flush() or once they fill kCollectedBytes: a burst of requests
+  // costs the log one write, not one a line.
+  class Collecting {
+   public:
+    explicit Collecting(HostLog& log) : log_(log) { log_.collecting_ = true; }
+    Collecting(const Collecting&) = delete;
+    Collecting& operator=(const Collecting&) = delete;
+    ~Collecting() {
+      log_.collecting_ = false;
+      log_.flush();
+    }
+
+   private:
+    HostLog& log_;
+  };
+
+  // Writes the lines collected so far.
+  void flush();
+
  private:
+  static constexpr std::size_t kCollectedBytes = 64 * 1024;
+
   LogLine line(std::string_view event) const;
   void write(const LogLine& line);
   void note_size(std::string_view message_type, std::size_t bytes);
 
   LineSink sink_;
   std::uint32_t pid_ = 0;
+  bool collecting_ = false;
+  std::string collected_;
+  std::size_t collected_lines_ = 0;
+  // Lines that could not be written since the last that was.
+  std::size_t dropped_ = 0;
 };
 
 // The log as switched for this host: reads the switch, and only when it is

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,8 +27,12 @@ class LogLine {
 
   // The whole line, ending in a line feed.
   std::string finish() const;
+  // The same, appended to `out`.
+  void finish_into(std::string& out) const;
 
  private:
+  static constexpr std::size_t kUsualLineBytes = 256;
+
   void start_member(std::string_view name);
 
   std::string text_;

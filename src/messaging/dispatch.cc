@@ -15,17 +15,16 @@ JsonDocument fixed_reply(std::string_view type, std::string_view message) {
   return JsonDocument(std::move(arena), reply);
 }
 
-CommandAnswer answer_ping(const std::string&, const JsonDocument&, HostLog&) {
-  return {fixed_reply("pong", "Hello from Windows!"), "answered"};
+CommandAnswer answer_ping(const std::string&, const JsonDocument&) {
+  return {fixed_reply("pong", "Hello from Windows!"), "answered", {}};
 }
 
-CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&,
-                                HostLog& log) {
-  return handle_get_status(storage_path, log);
+CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&) {
+  return handle_get_status(storage_path);
 }
 
-CommandAnswer answer_unknown(const std::string&, const JsonDocument&, HostLog&) {
-  return {fixed_reply("error", "Unknown command"), "unknown command"};
+CommandAnswer answer_unknown(const std::string&, const JsonDocument&) {
+  return {fixed_reply("error", "Unknown command"), "unknown command", {}};
 }
 
 constexpr std::array kCommands{
@@ -50,15 +49,17 @@ const Command& find_command(std::string_view type) {
   return found == kCommands.end() ? kUnknownCommand : *found;
 }
 
-CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
-                             HostLog& log) {
-  return find_command(request_type(request.root())).answer(storage_path, request, log);
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request) {
+  return find_command(request_type(request.root())).answer(storage_path, request);
 }
 
 void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
                  std::size_t bytes_out, std::chrono::nanoseconds started) {
   if (!log.on()) return;
-  log.request({.type = request_type(request.root()),
+  for (const StorageFacts& met : answer.storage_met) log.storage_met(met);
+  // The type is noted only when it names a command: any other is the
+  // extension's own text.
+  log.request({.type = find_command(request_type(request.root())).type,
                .bytes_in = request.text_bytes(),
                .reply_type = request_type(answer.reply.root()),
                .bytes_out = bytes_out,
@@ -73,7 +74,7 @@ void log_input_end(HostLog& log, const InputEnd& end) {
 
 void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log) {
   const auto started = log.clock();
-  const CommandAnswer answer = answer_request(storage_path, request, log);
+  const CommandAnswer answer = answer_request(storage_path, request);
   log_request(log, request, answer, send_message(answer.reply), started);
 }
 

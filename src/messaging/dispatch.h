@@ -28,8 +28,7 @@ enum class CommandReach {
 struct Command {
   std::string_view type;
   CommandReach reach;
-  CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request,
-                          HostLog& log);
+  CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request);
 };
 
 // The "type" member of a request when it is a string, otherwise "".
@@ -41,12 +40,11 @@ const Command& find_command(std::string_view type);
 
 // The reply to one request, made on the calling thread. Any JSON value is
 // accepted; what is not a known command gets the "Unknown command" error.
-CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
-                             HostLog& log);
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request);
 
-// Notes an answered request in the log: its type, the sizes of request and
-// reply (`bytes_out`), the time since `started` on the log's clock and how
-// it went.
+// Notes an answered request in the log: what its storage operations met,
+// then its type, the sizes of request and reply (`bytes_out`), the time
+// since `started` on the log's clock and how it went.
 void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
                  std::size_t bytes_out, std::chrono::nanoseconds started);
 

@@ -89,8 +89,12 @@ bool answer_incoming(const std::string& storage_path, const JsonDocument& reques
   const auto started = log.clock();
   const Command& command = find_command(request_type(request.root()));
   const bool at_once = command.reach == CommandReach::kNothing;
-  if (!at_once) output.flush();
-  const CommandAnswer answer = command.answer(storage_path, request, log);
+  // Nor does a log line wait behind a slow request.
+  if (!at_once) {
+    output.flush();
+    log.flush();
+  }
+  const CommandAnswer answer = command.answer(storage_path, request);
   const std::size_t bytes_out = at_once ? output.collect(answer.reply) : send_message(answer.reply);
   log_request(log, request, answer, bytes_out, started);
   return command.reach == CommandReach::kWritesStorage;
@@ -128,8 +132,9 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 // desktop's next save brings the next push.
 void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
   output.flush();
+  log.flush();
   StorageSnapshot snapshot = read_storage_snapshot(storage_path);
-  log_storage_facts(log, snapshot.facts);
+  log.storage_met(snapshot.facts);
   if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
 }
 
@@ -140,6 +145,7 @@ void run_event_loop(const std::string& storage_path, HostLog& log) {
   HostEvents events;
   ReplyOutput output;
   while (receiver.receive_all(events)) {
+    const HostLog::Collecting collecting(log);
     // Each event goes as soon as it is handled: under a flood, the memory of
     // the messages answered is what the reader fills with the next ones.
     for (; !events.empty(); events.pop_front()) {

@@ -1,7 +1,9 @@
 // What the host's log needs from the system: the per-user folder it lies
-// in, the process's id, and a file that several processes append to.
+// in, the process's id, a file that several processes append to, and a
+// lock that is never waited for long.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -34,5 +36,27 @@ std::expected<std::uint64_t, std::string> size_of_open_file(const FileHandle& fi
 // system took only in part is taken back where the system allows it.
 std::expected<void, std::string> append_in_one_write(const FileHandle& file,
                                                      std::string_view bytes);
+
+// Takes the exclusive lock that lock_whole_file takes, waiting at most
+// `patience` for another holder to let go: true when taken (let go with
+// unlock_whole_file), false when the other holder kept it all that time.
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience);
+
+// Moves `from` onto `to`, replacing an existing `to` as replace_file does
+// but not in one step and without waiting for the disk: a log that rolled
+// over need not survive a crash in its new place.
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to);
+
+// Opens the lock file that the log's writers take turns through, creating
+// it when missing, shared as open_lock_file shares it. Its size counts the
+// log's roll-overs: each adds a byte (count_roll_over), and a writer that
+// finds the size changed knows that its open log file was moved aside.
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path);
+std::expected<void, std::string> count_roll_over(const FileHandle& lock);
+
+// True when the open `file` no longer has a name: deleted by another
+// process (a person clearing the log) while this one kept it open.
+bool is_unlinked(const FileHandle& file);
 
 }  // namespace tolvanik::platform

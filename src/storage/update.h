@@ -24,8 +24,6 @@ enum class UpdateOutcome {
 struct StorageUpdate {
   UpdateOutcome outcome = UpdateOutcome::kFailed;
   StorageFacts facts;
-
-  bool written() const { return outcome == UpdateOutcome::kCommitted; }
 };
 
 // Merges the message's "templates", "activeTemplateId" and "lastModified"

@@ -27,7 +27,8 @@ class UpdateTest : public ::testing::Test {
 
 TEST_F(UpdateTest, DeviceIdFallsBackWhenTheConfigHasNoStringId) {
   write_file(storage(), R"({"tolvanik_sync_config": {"deviceId": 12}})");
-  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[{"id":"x"}]})")).written());
+  ASSERT_EQ(update_storage(storage(), json(R"({"templates":[{"id":"x"}]})")).outcome,
+            UpdateOutcome::kCommitted);
   EXPECT_EQ(text_at(stored().root(), "tolvanik_templates/0/createdBy"), R"("chrome-host")");
 }
 
@@ -53,11 +54,12 @@ TEST_F(UpdateTest, RefusesToReplaceContentItCannotRead) {
 
 TEST_F(UpdateTest, ReplacesEmptyContentAndUsesARestoredBackup) {
   write_file(storage(), "");
-  ASSERT_TRUE(update_storage(storage(), json(R"({"templates":[]})")).written());
+  ASSERT_EQ(update_storage(storage(), json(R"({"templates":[]})")).outcome,
+            UpdateOutcome::kCommitted);
   write_file(storage(), "garbage");
   write_file(dir.file("storage.json.bak"), R"({"window": 1, "tolvanik_templates": [{"id": "b"}]})");
   const StorageUpdate update = update_storage(storage(), json(R"({"templates":[{"id":"b"}]})"));
-  ASSERT_TRUE(update.written());
+  ASSERT_EQ(update.outcome, UpdateOutcome::kCommitted);
   EXPECT_TRUE(update.facts.backup_loaded);
   EXPECT_TRUE(update.facts.failures.empty());
   const JsonDocument document = stored();

@@ -61,20 +61,29 @@ double median_ms(int runs, Work work) {
   return times[times.size() / 2];
 }
 
-int run(int argc, char** argv) {
+struct Options {
   int template_count = 1000;
   int color_count = 10;
   int runs = 21;
+};
+
+Options parse_options(int argc, char** argv) {
+  Options options;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string_view option = argv[i];
     const int value = std::atoi(argv[i + 1]);
-    if (option == "--templates") template_count = value;
-    if (option == "--colors") color_count = value;
-    if (option == "--runs") runs = std::max(value, 1);
+    if (option == "--templates") options.template_count = value;
+    if (option == "--colors") options.color_count = value;
+    if (option == "--runs") options.runs = std::max(value, 1);
   }
+  return options;
+}
 
-  const std::string text =
-      to_pretty_json(parse_json(document_text(template_count, color_count))->root());
+int run(int argc, char** argv) {
+  const Options options = parse_options(argc, argv);
+  const int runs = options.runs;
+  const std::string text = to_pretty_json(
+      parse_json(document_text(options.template_count, options.color_count))->root());
   JsonDocument document = *parse_json(text);
   const JsonValue& stored = *document.root().find("tolvanik_templates");
 
@@ -102,10 +111,9 @@ int run(int argc, char** argv) {
               .size();
     }
   });
-  const std::size_t document_bytes = text.size();
 
-  std::printf("document: %d templates x %d colours, %zu bytes pretty-printed\n", template_count,
-              color_count, document_bytes);
+  std::printf("document: %d templates x %d colours, %zu bytes pretty-printed\n",
+              options.template_count, options.color_count, text.size());
   std::printf("median of %d runs, milliseconds:\n", runs);
   std::printf("  parse the pretty text         %8.3f\n", parse_ms);
   std::printf("  write the pretty text         %8.3f\n", write_ms);

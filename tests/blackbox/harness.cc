@@ -657,8 +657,8 @@ HostRun HostTest::run_command(const std::vector<std::string>& argv) {
   return run;
 }
 
-std::unique_ptr<ChildProcess> HostTest::hold_storage_lock() {
-  auto holder = start_fixture("lock_holder");
+std::unique_ptr<ChildProcess> HostTest::hold_lock(const std::vector<std::string>& arguments) {
+  auto holder = start_fixture("lock_holder", arguments);
   if (!holder) throw std::runtime_error("the lock holder could not be started");
   const auto line = holder->read_line();
   if (line != "locked") {

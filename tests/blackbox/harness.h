@@ -230,9 +230,12 @@ class HostTest : public testing::TestWithParam<Target> {
 
   // Starts the lock holder and waits until it holds the storage lock. The
   // storage directory must exist. Let go with close_input() and wait_exit().
-  std::unique_ptr<ChildProcess> hold_storage_lock();
+  std::unique_ptr<ChildProcess> hold_storage_lock() { return hold_lock({}); }
+  // The same for the lock of the host's log; its folder is made.
+  std::unique_ptr<ChildProcess> hold_host_log_lock() { return hold_lock({"--host-log"}); }
 
  private:
+  std::unique_ptr<ChildProcess> hold_lock(const std::vector<std::string>& arguments);
   std::map<std::string, std::string> child_environment() const;
   std::vector<std::string> command_for(const std::filesystem::path& program) const;
 

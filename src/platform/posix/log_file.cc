@@ -1,16 +1,22 @@
 #include "platform/log_file.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <thread>
 
 #include "platform/environment.h"
 #include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
 namespace {
+
+constexpr std::chrono::microseconds kLockPollInterval{200};
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
 
@@ -66,6 +72,50 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
     }
   }
   return std::unexpected(std::move(error));
+}
+
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  // An open file description's lock, as lock_whole_file takes it.
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  while (fcntl(fd_of(file), F_OFD_SETLK, &range) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return std::unexpected(last_error_text());
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Asking often without spinning leaves the holder the processor to
+    // finish on.
+    std::this_thread::sleep_for(
+        std::min<std::chrono::nanoseconds>(kLockPollInterval, deadline - now));
+  }
+  return true;
+}
+
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {
+  // A rename over an existing file makes ext4 write the renamed file's data
+  // out first, which takes milliseconds; onto a free name it does not.
+  (void)unlink(to.c_str());
+  if (rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error_text());
+  return {};
+}
+
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return std::unexpected(last_error_text());
+  return FileHandle(fd);
+}
+
+std::expected<void, std::string> count_roll_over(const FileHandle& lock) {
+  if (!write_all(fd_of(lock), "+")) return std::unexpected(last_error_text());
+  return {};
+}
+
+bool is_unlinked(const FileHandle& file) {
+  struct stat info {};
+  return fstat(fd_of(file), &info) == 0 && info.st_nlink == 0;
 }
 
 }  // namespace tolvanik::platform

@@ -52,4 +52,56 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
   return {};
 }
 
+std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
+                                                        std::chrono::microseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    OVERLAPPED range{};
+    if (LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                   MAXDWORD, MAXDWORD, &range)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return std::unexpected(last_error_text());
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Sleep(1) lasts up to a timer tick, 15.6 ms by default: far beyond the
+    // patience. Giving the processor to a ready thread lets the holder on.
+    SwitchToThread();
+  }
+}
+
+std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {
+  // Moved onto a free name, the file is not written out first where the
+  // file system does that for a replacement (ext4 under Wine, for one).
+  (void)DeleteFileW(to_wide_path(to).c_str());
+  return replace_file(from, to);
+}
+
+std::expected<FileHandle, std::string> open_log_lock(const std::string& path) {
+  // Write access for the lock, the attributes for the size.
+  const HANDLE handle =
+      CreateFileW(to_wide_path(path).c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_error_text());
+  return FileHandle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+std::expected<void, std::string> count_roll_over(const FileHandle& lock) {
+  // This offset writes at the end of the file, wherever that is then.
+  OVERLAPPED at_end{};
+  at_end.Offset = MAXDWORD;
+  at_end.OffsetHigh = MAXDWORD;
+  DWORD written = 0;
+  if (!WriteFile(handle_of(lock), "+", 1, &written, &at_end) || written != 1) {
+    return std::unexpected(last_error_text());
+  }
+  return {};
+}
+
+bool is_unlinked(const FileHandle& file) {
+  FILE_STANDARD_INFO info{};
+  return GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &info, sizeof info) &&
+         (info.DeletePending || info.NumberOfLinks == 0);
+}
+
 }  // namespace tolvanik::platform
