@@ -30,7 +30,10 @@ std::string exe_suffix(Target target) { return target == Target::wine ? ".exe" :
 // The suite is built once, natively; it runs the hosts of the sanitizer
 // builds when pointed at their folder.
 fs::path native_build_dir() {
-  if (const char* dir = std::getenv("TOLVANIK_NATIVE_BUILD_DIR"); dir && *dir) return dir;
+  // Absolute, since the programs start in each test's own directory.
+  if (const char* dir = std::getenv("TOLVANIK_NATIVE_BUILD_DIR"); dir && *dir) {
+    return fs::absolute(dir);
+  }
   return TOLVANIK_NATIVE_BUILD_DIR;
 }
 
