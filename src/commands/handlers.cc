@@ -40,8 +40,8 @@ std::string_view logged_update(const StorageUpdate& update, HostLog& log) {
   return "not written";
 }
 
-StorageSnapshot logged_snapshot(const std::string& storage_path, HostLog& log) {
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+StorageSnapshot logged_snapshot(const std::string& storage_path, HostLog& log, WaitWatch* watch) {
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path, watch);
   log_storage_facts(log, snapshot.facts);
   return snapshot;
 }
@@ -55,9 +55,9 @@ void log_storage_facts(HostLog& log, const StorageFacts& facts) {
   for (const std::string& failure : facts.failures) log.storage_failure(failure);
 }
 
-CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log) {
-  const bool running = is_desktop_app_running();
-  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log, WaitWatch* watch) {
+  const bool running = is_desktop_app_running(watch);
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log, watch);
   const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
   return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
                                                     {"isRunning", JsonValue::boolean(running)}}),
@@ -65,8 +65,8 @@ CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log) {
 }
 
 CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
-                                HostLog& log) {
-  const StorageUpdate update = update_storage(storage_path, message);
+                                HostLog& log, WaitWatch* watch) {
+  const StorageUpdate update = update_storage(storage_path, message, watch);
   // Nothing to write leaves nothing undone.
   const bool success = update.outcome == UpdateOutcome::kCommitted ||
                        update.outcome == UpdateOutcome::kNothingToUpdate;
@@ -77,9 +77,9 @@ CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocum
 }
 
 CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
-                                  HostLog& log) {
+                                  HostLog& log, WaitWatch* watch) {
   const double stamp = incoming_stamp(message.root());
-  StorageSnapshot snapshot = logged_snapshot(storage_path, log);
+  StorageSnapshot snapshot = logged_snapshot(storage_path, log, watch);
   if (snapshot.last_modified > stamp) {
     return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
                                                       {"winner", JsonValue::string("mac")}}),
@@ -89,7 +89,8 @@ CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDoc
   // extension learns only which side won. Storage that could not be read
   // may hold newer templates, so the extension's must not replace them.
   std::string_view outcome = "storage unreadable";
-  if (!snapshot.unreadable) outcome = logged_update(update_storage(storage_path, message), log);
+  if (!snapshot.unreadable)
+    outcome = logged_update(update_storage(storage_path, message, watch), log);
   JsonArena arena;
   const JsonValue reply = arena.object({{"lastModified", JsonValue::number(stamp)},
                                         {"type", JsonValue::string("syncResponse")},

@@ -7,6 +7,7 @@
 
 #include "host_log/host_log.h"
 #include "messaging/json.h"
+#include "platform/wait_watch.h"
 #include "storage/storage_facts.h"
 
 namespace tolvanik {
@@ -20,21 +21,23 @@ struct CommandAnswer {
 // Notes in `log` what a storage operation met on its way.
 void log_storage_facts(HostLog& log, const StorageFacts& facts);
 
-// Each handler notes in `log` what its storage operations met on the way.
+// Each handler notes in `log` what its storage operations met on the way;
+// `watch` watches its waits for the storage lock and the presence probe.
 
 // "status": whether the desktop application runs, asked afresh, and its
 // stored templates.
-CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log);
+CommandAnswer handle_get_status(const std::string& storage_path, HostLog& log,
+                                WaitWatch* watch = nullptr);
 
 // "setColorsResult": whether the message's templates were written; true
 // also when it carried none.
 CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
-                                HostLog& log);
+                                HostLog& log, WaitWatch* watch = nullptr);
 
 // "syncResponse": the side with the later stamp wins. The desktop side
 // ("mac") wins only with a strictly later stamp and then hands over its
 // templates; otherwise the extension side ("chrome") is written.
 CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
-                                  HostLog& log);
+                                  HostLog& log, WaitWatch* watch = nullptr);
 
 }  // namespace tolvanik

@@ -15,16 +15,16 @@ JsonDocument fixed_reply(std::string_view type, std::string_view message) {
   return JsonDocument(std::move(arena), reply);
 }
 
-CommandAnswer answer_ping(const std::string&, const JsonDocument&, HostLog&) {
+CommandAnswer answer_ping(const std::string&, const JsonDocument&, HostLog&, WaitWatch*) {
   return {fixed_reply("pong", "Hello from Windows!"), "answered"};
 }
 
-CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&,
-                                HostLog& log) {
-  return handle_get_status(storage_path, log);
+CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&, HostLog& log,
+                                WaitWatch* watch) {
+  return handle_get_status(storage_path, log, watch);
 }
 
-CommandAnswer answer_unknown(const std::string&, const JsonDocument&, HostLog&) {
+CommandAnswer answer_unknown(const std::string&, const JsonDocument&, HostLog&, WaitWatch*) {
   return {fixed_reply("error", "Unknown command"), "unknown command"};
 }
 
@@ -51,8 +51,8 @@ const Command& find_command(std::string_view type) {
 }
 
 CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
-                             HostLog& log) {
-  return find_command(request_type(request.root())).answer(storage_path, request, log);
+                             HostLog& log, WaitWatch* watch) {
+  return find_command(request_type(request.root())).answer(storage_path, request, log, watch);
 }
 
 void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
@@ -71,9 +71,10 @@ void log_input_end(HostLog& log, const InputEnd& end) {
                   end.length == 0 ? std::nullopt : std::optional<std::uint32_t>(end.length));
 }
 
-void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log) {
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log,
+                      WaitWatch* watch) {
   const auto started = log.clock();
-  const CommandAnswer answer = answer_request(storage_path, request, log);
+  const CommandAnswer answer = answer_request(storage_path, request, log, watch);
   log_request(log, request, answer, send_message(answer.reply), started);
 }
 

@@ -29,7 +29,7 @@ struct Command {
   std::string_view type;
   CommandReach reach;
   CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request,
-                          HostLog& log);
+                          HostLog& log, WaitWatch* watch);
 };
 
 // The "type" member of a request when it is a string, otherwise "".
@@ -41,8 +41,9 @@ const Command& find_command(std::string_view type);
 
 // The reply to one request, made on the calling thread. Any JSON value is
 // accepted; what is not a known command gets the "Unknown command" error.
+// `watch` watches the command's long waits.
 CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
-                             HostLog& log);
+                             HostLog& log, WaitWatch* watch = nullptr);
 
 // Notes an answered request in the log: its type, the sizes of request and
 // reply (`bytes_out`), the time since `started` on the log's clock and how
@@ -54,6 +55,7 @@ void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer&
 void log_input_end(HostLog& log, const InputEnd& end);
 
 // Answers one request, sends the reply and notes it in the log.
-void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log);
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log,
+                      WaitWatch* watch = nullptr);
 
 }  // namespace tolvanik

@@ -47,10 +47,10 @@ TEST(RunAndCapture, PassesArgumentsUnchangedAndKeepsOnlyStandardOutput) {
   const auto output = run_and_capture(*self, arguments);
   ASSERT_TRUE(output) << output.error();
   for (const auto& argument : kTrickyArguments) {
-    EXPECT_NE(output->find("<arg:" + argument + ">"), std::string::npos) << argument;
+    EXPECT_NE(output->output.find("<arg:" + argument + ">"), std::string::npos) << argument;
   }
-  EXPECT_NE(output->find("<stdin:0>"), std::string::npos);
-  EXPECT_EQ(output->find("noise"), std::string::npos);
+  EXPECT_NE(output->output.find("<stdin:0>"), std::string::npos);
+  EXPECT_EQ(output->output.find("noise"), std::string::npos);
 }
 
 TEST(FindSystemProgram, FindsNothingForAnUnknownName) {
