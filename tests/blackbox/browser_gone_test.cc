@@ -4,10 +4,14 @@
 // browser_launch_test.cc.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "harness.h"
+#include "messaging/json.h"
+#include "support/json_text.h"
 #include "support/scratch_directory.h"
 
 namespace tolvanik::blackbox {
@@ -115,6 +119,32 @@ TEST_P(BrowserGoneTest, AHostWaitingForAStuckProcessListEndsOnceTheBrowserHasGon
   const std::string log = log_text();
   EXPECT_NE(log.find(R"("event":"browserGone","waitingFor":"presence probe")"), std::string::npos)
       << log;
+}
+
+// Hosts left behind show in check: their number, the oldest one's age, and
+// a warning once more run than a browser needs.
+TEST_P(BrowserGoneTest, CheckCountsTheHostsLeftRunning) {
+  set_running({"Tolvanik.exe"});
+  std::vector<std::unique_ptr<ChildProcess>> hosts;
+  for (std::size_t i = 0; i < 9; ++i) {
+    hosts.push_back(start_another_host());
+    ASSERT_TRUE(hosts.back());
+    ASSERT_TRUE(hosts.back()->write_input(frame(R"({"type":"ping"})")));
+  }
+  // Each has answered, so each is running in its event loop.
+  for (auto& host : hosts) ASSERT_EQ(host->read_frame(), pong_payload());
+  const HostRun text = run_beside_host("tolvanik_register", {"check"});
+  EXPECT_NE(text.output.find("hosts: "), std::string::npos) << text.output;
+  EXPECT_NE(text.output.find("warning: more than the 8"), std::string::npos) << text.output;
+  const HostRun report = run_beside_host("tolvanik_register", {"check", "--json"});
+  const auto json = testing::json(report.output);
+  const JsonValue* counted = json.root().find("hostProcesses");
+  ASSERT_TRUE(counted != nullptr && counted->find("count") && counted->find("oldestSeconds"))
+      << report.output;
+  // Other programs of this user may run hosts too.
+  EXPECT_GE(counted->find("count")->as_double(), 9.0);
+  for (auto& host : hosts) host->close_input();
+  for (auto& host : hosts) EXPECT_EQ(host->wait_exit(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bin/tolvanik_register/host_processes.h"
 #include "bin/tolvanik_register/lookup.h"
 #include "bin/tolvanik_register/policies.h"
 #include "bin/tolvanik_register/sites.h"
@@ -54,6 +55,7 @@ struct CheckReport {
   std::vector<BrowserFindings> browsers;
   StorageFindings storage;
   HostLogState log;
+  HostProcesses hosts;
   // "OK: ..." or "FAILED: ..."; check's status is 0 only for OK.
   std::string verdict;
 

@@ -1,7 +1,8 @@
 #include "platform/parent_process.h"
 
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <tlhelp32.h>
 
 #include "platform/win32/owned_handle.h"
 
