@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wait_watch.h"
+
 namespace tolvanik::platform {
 
 // Finds the system program `bare_name` (no directory, no extension) in the
@@ -26,7 +28,8 @@ struct CaptureLimits {
   std::function<bool()> give_up;
 };
 
-inline constexpr std::chrono::milliseconds kCaptureSlice{200};
+// As long as any other watched wait of the host lasts between two looks.
+inline constexpr std::chrono::milliseconds kCaptureSlice = kWaitSlice;
 
 enum class CaptureStop {
   kFinished,
