@@ -41,9 +41,9 @@ std::string_view update_outcome(const StorageUpdate& update) {
 
 }  // namespace
 
-CommandAnswer handle_get_status(const std::string& storage_path) {
-  const bool running = is_desktop_app_running();
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+CommandAnswer handle_get_status(const std::string& storage_path, WaitWatch* watch) {
+  const bool running = is_desktop_app_running(watch);
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path, watch);
   const std::string_view outcome = snapshot.unreadable ? "storage unreadable" : "read";
   std::vector<StorageFacts> met{snapshot.facts};
   return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("status")},
@@ -51,8 +51,9 @@ CommandAnswer handle_get_status(const std::string& storage_path) {
           outcome, std::move(met)};
 }
 
-CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message) {
-  const StorageUpdate update = update_storage(storage_path, message);
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
+                                WaitWatch* watch) {
+  const StorageUpdate update = update_storage(storage_path, message, watch);
   // Nothing to write leaves nothing undone.
   const bool success = update.outcome == UpdateOutcome::kCommitted ||
                        update.outcome == UpdateOutcome::kNothingToUpdate;
@@ -62,9 +63,10 @@ CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocum
   return {JsonDocument(std::move(arena), reply), update_outcome(update), {update.facts}};
 }
 
-CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message) {
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
+                                  WaitWatch* watch) {
   const double stamp = incoming_stamp(message.root());
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path, watch);
   std::vector<StorageFacts> met{snapshot.facts};
   if (snapshot.last_modified > stamp) {
     return {reply_with_snapshot(std::move(snapshot), {{"type", JsonValue::string("syncResponse")},
@@ -76,7 +78,7 @@ CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDoc
   // may hold newer templates, so the extension's must not replace them.
   std::string_view outcome = "storage unreadable";
   if (!snapshot.unreadable) {
-    StorageUpdate update = update_storage(storage_path, message);
+    StorageUpdate update = update_storage(storage_path, message, watch);
     outcome = update_outcome(update);
     met.push_back(std::move(update.facts));
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "messaging/json.h"
+#include "platform/wait_watch.h"
 #include "storage/storage_facts.h"
 
 namespace tolvanik {
@@ -20,17 +21,22 @@ struct CommandAnswer {
   std::vector<StorageFacts> storage_met;
 };
 
+// `watch` watches each handler's waits for the storage lock and the
+// presence probe.
+
 // "status": whether the desktop application runs, asked afresh, and its
 // stored templates.
-CommandAnswer handle_get_status(const std::string& storage_path);
+CommandAnswer handle_get_status(const std::string& storage_path, WaitWatch* watch = nullptr);
 
 // "setColorsResult": whether the message's templates were written; true
 // also when it carried none.
-CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message);
+CommandAnswer handle_set_colors(const std::string& storage_path, const JsonDocument& message,
+                                WaitWatch* watch = nullptr);
 
 // "syncResponse": the side with the later stamp wins. The desktop side
 // ("mac") wins only with a strictly later stamp and then hands over its
 // templates; otherwise the extension side ("chrome") is written.
-CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message);
+CommandAnswer handle_sync_request(const std::string& storage_path, const JsonDocument& message,
+                                  WaitWatch* watch = nullptr);
 
 }  // namespace tolvanik

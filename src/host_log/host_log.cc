@@ -135,6 +135,14 @@ void HostLog::watcher_failed(std::string_view error) {
   if (on()) write(line("watcherFailed").text("error", error));
 }
 
+void HostLog::browser_gone(std::string_view what, std::chrono::nanoseconds waited) {
+  if (on()) write(line("browserGone").text("waitingFor", what).milliseconds("ms", waited));
+}
+
+void HostLog::wait_timed_out(std::string_view what, std::chrono::nanoseconds waited) {
+  if (on()) write(line("waitTimedOut").text("waitingFor", what).milliseconds("ms", waited));
+}
+
 void HostLog::input_ended(std::string_view reason, std::optional<std::uint32_t> length) {
   if (!on()) return;
   LogLine ended = line("inputEnded");

@@ -85,6 +85,11 @@ class HostLog {
   void change_dropped(std::chrono::nanoseconds since_host_write);
   void watcher_failed(std::string_view error);
 
+  // The browser had gone while the host waited `waited` for `what`.
+  void browser_gone(std::string_view what, std::chrono::nanoseconds waited);
+  // A wait for `what` was cut off after `waited`.
+  void wait_timed_out(std::string_view what, std::chrono::nanoseconds waited);
+
   // The frame, or its absence, that ended the conversation.
   void input_ended(std::string_view reason, std::optional<std::uint32_t> length);
   // Also writes every line still collected.

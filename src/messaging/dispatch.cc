@@ -15,15 +15,16 @@ JsonDocument fixed_reply(std::string_view type, std::string_view message) {
   return JsonDocument(std::move(arena), reply);
 }
 
-CommandAnswer answer_ping(const std::string&, const JsonDocument&) {
+CommandAnswer answer_ping(const std::string&, const JsonDocument&, WaitWatch*) {
   return {fixed_reply("pong", "Hello from Windows!"), "answered", {}};
 }
 
-CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&) {
-  return handle_get_status(storage_path);
+CommandAnswer answer_get_status(const std::string& storage_path, const JsonDocument&,
+                                WaitWatch* watch) {
+  return handle_get_status(storage_path, watch);
 }
 
-CommandAnswer answer_unknown(const std::string&, const JsonDocument&) {
+CommandAnswer answer_unknown(const std::string&, const JsonDocument&, WaitWatch*) {
   return {fixed_reply("error", "Unknown command"), "unknown command", {}};
 }
 
@@ -49,8 +50,9 @@ const Command& find_command(std::string_view type) {
   return found == kCommands.end() ? kUnknownCommand : *found;
 }
 
-CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request) {
-  return find_command(request_type(request.root())).answer(storage_path, request);
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
+                             WaitWatch* watch) {
+  return find_command(request_type(request.root())).answer(storage_path, request, watch);
 }
 
 void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer& answer,
@@ -72,9 +74,10 @@ void log_input_end(HostLog& log, const InputEnd& end) {
                   end.length == 0 ? std::nullopt : std::optional<std::uint32_t>(end.length));
 }
 
-void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log) {
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log,
+                      WaitWatch* watch) {
   const auto started = log.clock();
-  const CommandAnswer answer = answer_request(storage_path, request);
+  const CommandAnswer answer = answer_request(storage_path, request, watch);
   log_request(log, request, answer, send_message(answer.reply), started);
 }
 

@@ -28,7 +28,8 @@ enum class CommandReach {
 struct Command {
   std::string_view type;
   CommandReach reach;
-  CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request);
+  CommandAnswer (*answer)(const std::string& storage_path, const JsonDocument& request,
+                          WaitWatch* watch);
 };
 
 // The "type" member of a request when it is a string, otherwise "".
@@ -40,7 +41,9 @@ const Command& find_command(std::string_view type);
 
 // The reply to one request, made on the calling thread. Any JSON value is
 // accepted; what is not a known command gets the "Unknown command" error.
-CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request);
+// `watch` watches the command's long waits.
+CommandAnswer answer_request(const std::string& storage_path, const JsonDocument& request,
+                             WaitWatch* watch = nullptr);
 
 // Notes an answered request in the log: what its storage operations met,
 // then its type, the sizes of request and reply (`bytes_out`), the time
@@ -52,6 +55,7 @@ void log_request(HostLog& log, const JsonDocument& request, const CommandAnswer&
 void log_input_end(HostLog& log, const InputEnd& end);
 
 // Answers one request, sends the reply and notes it in the log.
-void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log);
+void dispatch_request(const std::string& storage_path, const JsonDocument& request, HostLog& log,
+                      WaitWatch* watch = nullptr);
 
 }  // namespace tolvanik

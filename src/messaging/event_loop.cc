@@ -36,12 +36,13 @@ void spawn_detached(Body body, HostLog& log) {
 
 // Frames that arrived together go to the main thread as one batch, so a
 // burst of requests costs the main thread one wake-up, not one per frame.
-void read_input(EventSender sender) {
+void read_input(EventSender sender, BrowserWatch& watch) {
   FrameReader reader(platform::read_stdin_some, /*read_ahead=*/true);
   HostEvents batch;
   while (true) {
     auto message = reader.next();
     if (!message) {
+      watch.note_input_ended();
       batch.emplace_back(InputClosed{message.error()});
       sender.send_batch(batch);
       return;
@@ -85,7 +86,7 @@ class ReplyOutput {
 // A reply made at once waits to go out with others; any other goes out at
 // once, after those collected. True when the command wrote the storage.
 bool answer_incoming(const std::string& storage_path, const JsonDocument& request,
-                     ReplyOutput& output, HostLog& log) {
+                     ReplyOutput& output, HostLog& log, BrowserWatch& watch) {
   const auto started = log.clock();
   const Command& command = find_command(request_type(request.root()));
   const bool at_once = command.reach == CommandReach::kNothing;
@@ -94,14 +95,18 @@ bool answer_incoming(const std::string& storage_path, const JsonDocument& reques
     output.flush();
     log.flush();
   }
-  const CommandAnswer answer = command.answer(storage_path, request);
+  const CommandAnswer answer = command.answer(storage_path, request, &watch);
   const std::size_t bytes_out = at_once ? output.collect(answer.reply) : send_message(answer.reply);
   log_request(log, request, answer, bytes_out, started);
   return command.reach == CommandReach::kWritesStorage;
 }
 
-void start_workers(const std::string& storage_path, EventSender sender, HostLog& log) {
-  spawn_detached([input_sender = sender]() mutable { read_input(std::move(input_sender)); }, log);
+void start_workers(const std::string& storage_path, EventSender sender, HostLog& log,
+                   BrowserWatch& watch) {
+  watch.input_read_elsewhere();
+  spawn_detached(
+      [input_sender = sender, &watch]() mutable { read_input(std::move(input_sender), watch); },
+      log);
   spawn_detached(
       [watcher_sender = std::move(sender),
        file_name = utf8_text_lossy(final_component(storage_path)),
@@ -130,17 +135,18 @@ JsonDocument colors_push(StorageSnapshot snapshot) {
 // A snapshot that could not be read says nothing about the desktop's
 // templates; pushed, it would tell the extension they are all gone. The
 // desktop's next save brings the next push.
-void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log) {
+void push_snapshot(const std::string& storage_path, ReplyOutput& output, HostLog& log,
+                   BrowserWatch& watch) {
   output.flush();
   log.flush();
-  StorageSnapshot snapshot = read_storage_snapshot(storage_path);
+  StorageSnapshot snapshot = read_storage_snapshot(storage_path, &watch);
   log.storage_met(snapshot.facts);
   if (!snapshot.unreadable) log.push(send_message(colors_push(std::move(snapshot))));
 }
 
-void run_event_loop(const std::string& storage_path, HostLog& log) {
+void run_event_loop(const std::string& storage_path, HostLog& log, BrowserWatch& watch) {
   auto [sender, receiver] = make_event_channel();
-  start_workers(storage_path, std::move(sender), log);
+  start_workers(storage_path, std::move(sender), log, watch);
   auto last_host_write = platform::monotonic_now();
   HostEvents events;
   ReplyOutput output;
@@ -151,13 +157,13 @@ void run_event_loop(const std::string& storage_path, HostLog& log) {
     for (; !events.empty(); events.pop_front()) {
       HostEvent& event = events.front();
       if (auto* incoming = std::get_if<IncomingMessage>(&event)) {
-        if (answer_incoming(storage_path, incoming->message, output, log)) {
+        if (answer_incoming(storage_path, incoming->message, output, log, watch)) {
           last_host_write = platform::monotonic_now();
         }
       } else if (std::holds_alternative<StorageChanged>(event)) {
         const auto now = platform::monotonic_now();
         if (storage_change_pushed(last_host_write, now)) {
-          push_snapshot(storage_path, output, log);
+          push_snapshot(storage_path, output, log, watch);
         } else {
           log.change_dropped(now - last_host_write);
         }

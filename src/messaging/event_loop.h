@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host_log/host_log.h"
+#include "messaging/browser_watch.h"
 #include "messaging/json.h"
 #include "storage/snapshot.h"
 
@@ -24,7 +25,9 @@ bool storage_change_pushed(std::chrono::nanoseconds last_host_write, std::chrono
 JsonDocument colors_push(StorageSnapshot snapshot);
 
 // Answers requests until the input ends, then returns; notes in `log` what
-// it did on the way and why the input ended.
-void run_event_loop(const std::string& storage_path, HostLog& log);
+// it did on the way and why the input ended. `watch` watches every wait
+// for the storage lock and the presence probe, and learns from the input
+// reader when the input has ended.
+void run_event_loop(const std::string& storage_path, HostLog& log, BrowserWatch& watch);
 
 }  // namespace tolvanik

@@ -3,10 +3,13 @@
 
 #include <chrono>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/wait_watch.h"
 
 namespace tolvanik::platform {
 
@@ -15,12 +18,41 @@ namespace tolvanik::platform {
 // directories of PATH. The current directory is never searched.
 std::optional<std::string> find_system_program(std::string_view bare_name);
 
+// How long run_and_capture waits for its child.
+struct CaptureLimits {
+  // The child is ended once it has run this long; without one it may run
+  // as long as it likes.
+  std::optional<std::chrono::milliseconds> time_limit;
+  // Asked about every kCaptureSlice while the child runs: true ends the
+  // child and the wait.
+  std::function<bool()> give_up;
+};
+
+// As long as any other watched wait of the host lasts between two looks.
+inline constexpr std::chrono::milliseconds kCaptureSlice = kWaitSlice;
+
+enum class CaptureStop {
+  kFinished,
+  // The child ran past the time limit and was ended.
+  kTimeLimit,
+  // The caller gave up waiting and the child was ended.
+  kGivenUp,
+};
+
+struct Capture {
+  // What the child wrote to standard output, up to its end.
+  std::string output;
+  CaptureStop stop = CaptureStop::kFinished;
+};
+
 // Runs `program` with `arguments`, standard input from the null device and
-// both output streams captured, until it has ended. Yields what it wrote to
+// both output streams captured, until it has ended or `limits` end it; only
+// that child is ended, never a process it started. Yields what it wrote to
 // standard output; what it wrote to standard error is discarded. Only the
 // capture pipes are handed to the child.
-std::expected<std::string, std::string> run_and_capture(const std::string& program,
-                                                        const std::vector<std::string>& arguments);
+std::expected<Capture, std::string> run_and_capture(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const CaptureLimits& limits = {});
 
 // The path a program called `bare_name` has in this executable's directory,
 // with the system's suffix for programs.

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/std_streams.h"
@@ -37,6 +39,34 @@ TEST(ProcessChild, DISABLED_EchoesItsArguments) {
   std::fputs("<noise on standard error>", stderr);
 }
 
+// The body of a child that writes a little and then never ends.
+TEST(ProcessChild, DISABLED_WritesThenHangs) {
+  write_stdout_all("started");
+  std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+std::vector<std::string> hanging_child() {
+  return {"--gtest_also_run_disabled_tests",
+          "--gtest_filter=ProcessChild.DISABLED_WritesThenHangs"};
+}
+
+TEST(RunAndCapture, EndsAChildThatRunsPastItsTimeLimitOrThatTheCallerGivesUp) {
+  const auto self = find_system_program("tolvanik_unit_tests");
+  ASSERT_TRUE(self);
+  const auto timed = run_and_capture(*self, hanging_child(),
+                                     {.time_limit = std::chrono::milliseconds(300), .give_up = {}});
+  ASSERT_TRUE(timed) << timed.error();
+  EXPECT_EQ(timed->stop, CaptureStop::kTimeLimit);
+  EXPECT_NE(timed->output.find("started"), std::string::npos);
+
+  int asked = 0;
+  const auto given_up = run_and_capture(
+      *self, hanging_child(), {.time_limit = {}, .give_up = [&] { return ++asked == 2; }});
+  ASSERT_TRUE(given_up) << given_up.error();
+  EXPECT_EQ(given_up->stop, CaptureStop::kGivenUp);
+  EXPECT_EQ(asked, 2);
+}
+
 TEST(RunAndCapture, PassesArgumentsUnchangedAndKeepsOnlyStandardOutput) {
   // The search starts in the directory of the running executable.
   const auto self = find_system_program("tolvanik_unit_tests");
@@ -47,10 +77,10 @@ TEST(RunAndCapture, PassesArgumentsUnchangedAndKeepsOnlyStandardOutput) {
   const auto output = run_and_capture(*self, arguments);
   ASSERT_TRUE(output) << output.error();
   for (const auto& argument : kTrickyArguments) {
-    EXPECT_NE(output->find("<arg:" + argument + ">"), std::string::npos) << argument;
+    EXPECT_NE(output->output.find("<arg:" + argument + ">"), std::string::npos) << argument;
   }
-  EXPECT_NE(output->find("<stdin:0>"), std::string::npos);
-  EXPECT_EQ(output->find("noise"), std::string::npos);
+  EXPECT_NE(output->output.find("<stdin:0>"), std::string::npos);
+  EXPECT_EQ(output->output.find("noise"), std::string::npos);
 }
 
 TEST(FindSystemProgram, FindsNothingForAnUnknownName) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -22,6 +23,18 @@ std::size_t read_stdin_some(std::span<char> buffer);
 // Writes all of `bytes` to standard output, continuing short writes. Returns
 // false when a write failed; whatever was written before stays written.
 bool write_stdout_all(std::string_view bytes);
+
+// True when the writer of standard input has closed it, so that no more
+// than what is already in it will come. False when that cannot be told
+// (the input is a file or a console). Call only while no other thread reads
+// standard input: on some systems the check waits for such a read.
+bool stdin_ended();
+
+// Whether the reader of standard output has closed its end, so that
+// whatever is written there reaches nobody; always false for a file or a
+// terminal. Nothing when the output is a pipe whose state the system does
+// not tell.
+std::optional<bool> stdout_reader_closed();
 
 // Ends the process at once with `status`, without running exit handlers or
 // waiting for other threads, which may be blocked in system calls.

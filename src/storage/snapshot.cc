@@ -5,9 +5,9 @@
 
 namespace tolvanik {
 
-StorageSnapshot read_storage_snapshot(const std::string& storage_path) {
+StorageSnapshot read_storage_snapshot(const std::string& storage_path, WaitWatch* watch) {
   StorageSnapshot snapshot;
-  const auto lock = lock_storage(storage_path);
+  const auto lock = lock_storage(storage_path, watch);
   if (!lock) {
     snapshot.unreadable = true;
     snapshot.facts.failures.push_back(lock.error());

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "messaging/json.h"
+#include "platform/wait_watch.h"
 #include "storage/storage_facts.h"
 
 namespace tolvanik {
@@ -26,7 +27,8 @@ struct StorageSnapshot {
 // Reads the storage file afresh under the storage lock. What cannot be read
 // gives the empty snapshot, marked unreadable when a storage file may hold
 // data after all; a member of the wrong type gives its field's empty value.
-StorageSnapshot read_storage_snapshot(const std::string& storage_path);
+// `watch` watches the wait for the lock (see lock_storage).
+StorageSnapshot read_storage_snapshot(const std::string& storage_path, WaitWatch* watch = nullptr);
 
 // The snapshot of a document already read, as read_storage_snapshot makes
 // it: for a look at the files that must not lock or restore anything.

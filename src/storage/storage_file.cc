@@ -95,14 +95,26 @@ StorageLock::~StorageLock() {
   if (file_.is_open()) platform::unlock_whole_file(file_);
 }
 
-std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path) {
+std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path,
+                                                     WaitWatch* watch) {
   const auto asked = platform::monotonic_now();
   auto file = platform::open_lock_file(sibling_path(storage_path, kLockExtension));
   if (!file) return std::unexpected("Lock file open error: " + file.error());
-  if (auto locked = platform::lock_whole_file(*file); !locked) {
-    return std::unexpected("File lock error: " + locked.error());
+  if (watch == nullptr) {
+    if (auto locked = platform::lock_whole_file(*file); !locked) {
+      return std::unexpected("File lock error: " + locked.error());
+    }
+    return StorageLock(std::move(*file), platform::monotonic_now() - asked);
   }
-  return StorageLock(std::move(*file), platform::monotonic_now() - asked);
+  while (true) {
+    const auto taken = platform::try_lock_whole_file(*file, kWaitSlice);
+    if (!taken) return std::unexpected("File lock error: " + taken.error());
+    if (*taken) return StorageLock(std::move(*file), platform::monotonic_now() - asked);
+    if (watch->waited_for_nobody()) {
+      *file = platform::FileHandle();
+      watch->end_host("storage lock", platform::monotonic_now() - asked);
+    }
+  }
 }
 
 std::optional<JsonDocument> read_json_object(const std::string& path) {

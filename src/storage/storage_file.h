@@ -10,6 +10,7 @@
 
 #include "messaging/json.h"
 #include "platform/files.h"
+#include "platform/wait_watch.h"
 #include "storage/storage_facts.h"
 
 namespace tolvanik {
@@ -32,9 +33,12 @@ class StorageLock {
   std::chrono::nanoseconds waited_;
 };
 
-// Waits as long as it takes for the storage lock. Fails with a text that
-// starts "Lock file open error: " or "File lock error: ".
-std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path);
+// Waits as long as it takes for the storage lock. With a `watch`, a lock
+// that is not free at once is waited for in slices, and the watch ends the
+// host between two slices once the wait is for nobody. Fails with a text
+// that starts "Lock file open error: " or "File lock error: ".
+std::expected<StorageLock, std::string> lock_storage(const std::string& storage_path,
+                                                     WaitWatch* watch = nullptr);
 
 // The JSON object in the file at `path` when it has at least one member.
 std::optional<JsonDocument> read_json_object(const std::string& path);

@@ -70,7 +70,8 @@ std::optional<JsonValue> updated_document(const JsonDocument& stored, const Json
                               arena);
 }
 
-StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message) {
+StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message,
+                             WaitWatch* watch) {
   StorageUpdate update;
   const JsonValue* templates = message.root().find("templates");
   if (!templates || !templates->is_array()) {
@@ -83,7 +84,7 @@ StorageUpdate update_storage(const std::string& storage_path, const JsonDocument
                            ? last_modified->as_double()
                            : unix_millis_stamp(platform::system_time_since_epoch());
 
-  const auto lock = lock_storage(storage_path);
+  const auto lock = lock_storage(storage_path, watch);
   if (!lock) {
     update.facts.failures.push_back(lock.error());
     return update;

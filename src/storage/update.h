@@ -6,6 +6,7 @@
 #include <string>
 
 #include "messaging/json.h"
+#include "platform/wait_watch.h"
 #include "storage/storage_facts.h"
 
 namespace tolvanik {
@@ -29,8 +30,10 @@ struct StorageUpdate {
 // Merges the message's "templates", "activeTemplateId" and "lastModified"
 // into the storage document under the storage lock and commits it. Every
 // member of the document the host does not own is kept. Anything but a
-// commit leaves every file as it was.
-StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message);
+// commit leaves every file as it was. `watch` watches the wait for the lock
+// (see lock_storage); once the lock is held, the update runs to its end.
+StorageUpdate update_storage(const std::string& storage_path, const JsonDocument& message,
+                             WaitWatch* watch = nullptr);
 
 // The storage document after merging `message` into `stored` (a root that
 // is not an object counts as the empty object) with `stamp` as the time of

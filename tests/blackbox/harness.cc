@@ -322,12 +322,14 @@ void ChildProcess::collect(int fd, Stream& stream) {
     if (ready == 0) {
       std::lock_guard lock(mutex_);
       if (status_ && ++quiet_polls_after_exit > 50) break;
+      if (&stream == &output_ && output_closing_) break;
       continue;
     }
     const ssize_t got = read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     std::lock_guard lock(mutex_);
+    if (&stream == &output_ && output_closing_) break;
     stream.bytes.append(chunk, static_cast<std::size_t>(got));
     changed_.notify_all();
   }
@@ -366,6 +368,12 @@ bool ChildProcess::write_input(std::string_view bytes, std::chrono::milliseconds
 void ChildProcess::close_input() {
   if (input_fd_ >= 0) close(input_fd_);
   input_fd_ = -1;
+}
+
+void ChildProcess::close_output() {
+  std::unique_lock lock(mutex_);
+  output_closing_ = true;
+  changed_.wait(lock, [&] { return output_.ended; });
 }
 
 std::optional<std::string> ChildProcess::read_frame(std::chrono::milliseconds timeout) {

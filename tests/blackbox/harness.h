@@ -81,6 +81,9 @@ class ChildProcess {
   // has closed its input (or ended) before taking everything, or on time-out.
   bool write_input(std::string_view bytes, std::chrono::milliseconds timeout = kDefaultTimeout);
   void close_input();
+  // Closes this end of the child's standard output, as a browser that has
+  // gone does; what the child writes from then on fails.
+  void close_output();
 
   // The payload of the next frame on standard output, or nothing when the
   // output ends first or the time-out passes.
@@ -120,6 +123,7 @@ class ChildProcess {
 
   int pid_ = -1;
   int input_fd_ = -1;
+  bool output_closing_ = false;
   std::optional<int> status_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -164,6 +164,7 @@ CheckReport gather_check_report(const Options& options, const SiteBase& base) {
   report.browsers = merge_same(std::move(all));
   report.storage = examine_storage(storage_path_from_environment(), status_asker(report.browsers));
   report.log = host_log_state();
+  report.hosts = count_host_processes();
   report.verdict = verdict_of(report);
   return report;
 }

@@ -146,6 +146,7 @@ void print_text(const CheckReport& report, std::ostream& out) {
   for (const BrowserFindings& browser : report.browsers) print_browser(browser, out);
   print_storage(report.storage, out);
   print_log(report.log, out);
+  out << "hosts: " << describe(report.hosts) << "\n";
   out << "verdict: " << report.verdict << "\n";
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bin/tolvanik_register/host_processes.h"
 #include "bin/tolvanik_register/lookup.h"
 #include "bin/tolvanik_register/policies.h"
 #include "bin/tolvanik_register/sites.h"
@@ -56,6 +57,7 @@ struct CheckReport {
   std::vector<BrowserFindings> browsers;
   StorageFindings storage;
   HostLogState log;
+  HostProcesses hosts;
   // "OK: ..." or "FAILED: ..."; check's status is 0 only for OK.
   std::string verdict;
 

@@ -196,13 +196,18 @@ void print_json(const CheckReport& report, std::string_view version,
   }
   const JsonValue log =
       json.object({{"on", JsonBuilder::flag(report.log.on)}, {"path", json.path(report.log.path)}});
+  const JsonValue hosts =
+      json.object({{"count", JsonBuilder::number(report.hosts.count)},
+                   {"oldestSeconds",
+                    JsonBuilder::number(static_cast<std::uint64_t>(report.hosts.oldest_seconds))}});
   const JsonValue root = json.object({{"version", json.text(version)},
                                       {"name", json.text(report.host_name)},
                                       {"ok", JsonBuilder::flag(report.ok())},
                                       {"verdict", json.text(report.verdict)},
                                       {"browsers", json.list(browsers)},
                                       {"storage", storage_json(report.storage, json)},
-                                      {"log", log}});
+                                      {"log", log},
+                                      {"hostProcesses", hosts}});
   out << to_pretty_json(root) << "\n";
 }
 

@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 
+#include "platform/capture_clock.h"
 #include "platform/environment.h"
 #include "platform/posix/fd_io.h"
 
@@ -75,30 +78,76 @@ std::expected<pid_t, std::string> spawn_program(const std::string& program,
   return child;
 }
 
-// Reads both pipes until each has ended, so that the child can never stall
-// on a full pipe. Only the first pipe's bytes are kept.
-bool drain(int kept, int discarded, std::string& out) {
-  std::array<pollfd, 2> fds{{{kept, POLLIN, 0}, {discarded, POLLIN, 0}}};
-  int open_count = 2;
+// Reads both pipes until each has ended and, when `exited` is open, until
+// it reports the child's end, so that the child can never stall on a full
+// pipe. Only the first pipe's bytes are kept. Stops early when `clock` says.
+std::expected<CaptureStop, std::string> drain(int kept, int discarded, int exited, std::string& out,
+                                              CaptureClock& clock) {
+  std::array<pollfd, 3> fds{{{kept, POLLIN, 0}, {discarded, POLLIN, 0}, {exited, POLLIN, 0}}};
   char chunk[4096];
-  while (open_count > 0) {
-    if (poll(fds.data(), fds.size(), -1) < 0) {
+  while (std::ranges::any_of(fds, [](const pollfd& fd) { return fd.fd >= 0; })) {
+    if (const auto stop = clock.stop_now()) return *stop;
+    if (poll(fds.data(), fds.size(), clock.wait_milliseconds()) < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return std::unexpected(last_error_text());
     }
-    for (auto& fd : fds) {
-      if (fd.fd < 0 || fd.revents == 0) continue;
-      const ssize_t got = read(fd.fd, chunk, sizeof chunk);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      if (fds[i].fd == exited) {
+        fds[i].fd = -1;
+        continue;
+      }
+      const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
-        fd.fd = -1;
-        --open_count;
-      } else if (fd.fd == kept) {
+        fds[i].fd = -1;
+      } else if (i == 0) {
         out.append(chunk, static_cast<std::size_t>(got));
       }
     }
   }
+  return CaptureStop::kFinished;
+}
+
+bool reap(pid_t child, int& status) {
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
   return true;
+}
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Reads `fd` until it ends or `deadline` has passed.
+void read_until(int fd, Deadline deadline, std::string& out) {
+  char chunk[4096];
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd readable{fd, POLLIN, 0};
+    const int ready = left.count() > 0 ? poll(&readable, 1, static_cast<int>(left.count())) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    out.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+// The child's exit status once it has ended; a child still running at
+// `deadline` is killed and has none.
+std::optional<int> reap_by(pid_t child, Deadline deadline) {
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    usleep(10'000);
+  }
+  if (ended == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  kill(child, SIGKILL);
+  reap(child, status);
+  return std::nullopt;
 }
 
 }  // namespace
@@ -123,8 +172,9 @@ std::optional<std::string> find_system_program(std::string_view bare_name) {
   return std::nullopt;
 }
 
-std::expected<std::string, std::string> run_and_capture(const std::string& program,
-                                                        const std::vector<std::string>& arguments) {
+std::expected<Capture, std::string> run_and_capture(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const CaptureLimits& limits) {
   Pipe output;
   Pipe errors;
   if (!output.open() || !errors.open()) return std::unexpected(last_error_text());
@@ -141,14 +191,22 @@ std::expected<std::string, std::string> run_and_capture(const std::string& progr
   output.close_write_end();
   errors.close_write_end();
 
-  std::string captured;
-  const bool drained = drain(output.read_end, errors.read_end, captured);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return std::unexpected(last_error_text());
+  // The child's end becomes something to wait for beside its pipes, so that
+  // one that closes them and goes on running is still timed. Without it
+  // (an older kernel) the wait for the end is not timed.
+  const int exited = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  CaptureClock clock(limits);
+  Capture capture;
+  const auto drained = drain(output.read_end, errors.read_end, exited, capture.output, clock);
+  if (exited >= 0) close(exited);
+  if (drained && *drained != CaptureStop::kFinished) {
+    kill(child, SIGKILL);
+    capture.stop = *drained;
   }
+  int status = 0;
+  if (!reap(child, status)) return std::unexpected(last_error_text());
   if (!drained) return std::unexpected("reading the child's output failed");
-  return captured;
+  return capture;
 }
 
 std::string sibling_program_path(std::string_view bare_name) {
@@ -182,32 +240,8 @@ std::expected<ChildRun, std::string> run_with_input(const std::string& program,
   to_child.close_write_end();
 
   ChildRun run;
-  char chunk[4096];
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd output{from_child.read_end, POLLIN, 0};
-    const int ready = left.count() > 0 ? poll(&output, 1, static_cast<int>(left.count())) : 0;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    const ssize_t got = read(from_child.read_end, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    run.output.append(chunk, static_cast<std::size_t>(got));
-  }
-  int status = 0;
-  pid_t ended = 0;
-  while ((ended = waitpid(child, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    usleep(10'000);
-  }
-  if (ended == child) {
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-  }
-  kill(child, SIGKILL);
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  read_until(from_child.read_end, deadline, run.output);
+  run.exit_status = reap_by(child, deadline);
   return run;
 }
 

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/capture_clock.h"
 #include "platform/environment.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
@@ -123,11 +124,12 @@ DWORD WINAPI discard_pipe(void* pipe) {
 struct CollectedPipe {
   HANDLE pipe;
   std::string bytes;
+  bool whole = false;
 };
 
 DWORD WINAPI collect_pipe(void* target) {
   auto* collected = static_cast<CollectedPipe*>(target);
-  drain_pipe(collected->pipe, &collected->bytes);
+  collected->whole = drain_pipe(collected->pipe, &collected->bytes);
   return 0;
 }
 
@@ -200,6 +202,54 @@ DWORD create_child(const std::wstring& application, std::wstring& command_line,
   return ERROR_SUCCESS;
 }
 
+// The pipes of a captured child: the ends it inherits and ours, and the
+// null device as its input.
+struct CapturePipes {
+  OwnedHandle output_read, output_write, errors_read, errors_write, null_input;
+};
+
+std::expected<void, std::string> open_capture_pipes(CapturePipes& pipes) {
+  // The child's ends are inheritable; the attribute list of create_child
+  // limits the inheritance to them.
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  if (!CreatePipe(pipes.output_read.out(), pipes.output_write.out(), &inheritable, 0) ||
+      !CreatePipe(pipes.errors_read.out(), pipes.errors_write.out(), &inheritable, 0) ||
+      !SetHandleInformation(pipes.output_read.get(), HANDLE_FLAG_INHERIT, 0) ||
+      !SetHandleInformation(pipes.errors_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+    return std::unexpected(last_error_text());
+  }
+  pipes.null_input.reset();
+  *pipes.null_input.out() = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &inheritable, OPEN_EXISTING, 0, nullptr);
+  if (!pipes.null_input.valid()) return std::unexpected(last_error_text());
+  return {};
+}
+
+// Waits for `process` to end, or until `clock` stops the wait.
+std::expected<CaptureStop, std::string> wait_for_child(HANDLE process, CaptureClock& clock) {
+  while (true) {
+    const int wait = clock.wait_milliseconds();
+    const DWORD waited =
+        WaitForSingleObject(process, wait < 0 ? INFINITE : static_cast<DWORD>(wait));
+    if (waited == WAIT_OBJECT_0) return CaptureStop::kFinished;
+    if (waited != WAIT_TIMEOUT) return std::unexpected(last_error_text());
+    if (const auto stop = clock.stop_now()) return *stop;
+  }
+}
+
+// The exit code of `process` once it has ended; one still running after
+// `timeout` is ended and has none.
+std::optional<int> finish_within(HANDLE process, std::chrono::milliseconds timeout) {
+  if (WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    return static_cast<int>(status);
+  }
+  TerminateProcess(process, 1);
+  WaitForSingleObject(process, INFINITE);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> find_system_program(std::string_view bare_name) {
@@ -219,57 +269,53 @@ std::optional<std::string> find_system_program(std::string_view bare_name) {
   return std::nullopt;
 }
 
-std::expected<std::string, std::string> run_and_capture(const std::string& program,
-                                                        const std::vector<std::string>& arguments) {
+std::expected<Capture, std::string> run_and_capture(const std::string& program,
+                                                    const std::vector<std::string>& arguments,
+                                                    const CaptureLimits& limits) {
   const std::wstring application = to_wide(program);
   std::wstring command_line;
   append_quoted(command_line, bare_name_of(application));
   for (const auto& argument : arguments) append_quoted(command_line, to_wide(argument));
+  CapturePipes pipes;
+  if (auto opened = open_capture_pipes(pipes); !opened) return std::unexpected(opened.error());
 
-  // The child's ends are inheritable; the attribute list below limits the
-  // inheritance to them.
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  OwnedHandle output_read, output_write, errors_read, errors_write;
-  if (!CreatePipe(output_read.out(), output_write.out(), &inheritable, 0) ||
-      !CreatePipe(errors_read.out(), errors_write.out(), &inheritable, 0) ||
-      !SetHandleInformation(output_read.get(), HANDLE_FLAG_INHERIT, 0) ||
-      !SetHandleInformation(errors_read.get(), HANDLE_FLAG_INHERIT, 0)) {
+  // Both pipes are read on threads of their own, so that a child filling
+  // either never waits for the other to be read, and this thread can time
+  // the child. Each thread ends when the last write end of its pipe closes,
+  // whether or not the child ever starts.
+  CollectedPipe output{pipes.output_read.get(), {}, false};
+  OwnedHandle errors_reader(
+      CreateThread(nullptr, 0, discard_pipe, pipes.errors_read.get(), 0, nullptr));
+  OwnedHandle output_reader(CreateThread(nullptr, 0, collect_pipe, &output, 0, nullptr));
+  if (!errors_reader.valid() || !output_reader.valid()) {
+    // A reader that did start ends once the write ends are closed.
+    pipes.output_write.reset();
+    pipes.errors_write.reset();
+    if (errors_reader.valid()) WaitForSingleObject(errors_reader.get(), INFINITE);
+    if (output_reader.valid()) WaitForSingleObject(output_reader.get(), INFINITE);
     return std::unexpected(last_error_text());
   }
-  OwnedHandle null_input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &inheritable, OPEN_EXISTING, 0, nullptr));
-  if (!null_input.valid()) return std::unexpected(last_error_text());
-
-  // Standard error is read on a thread of its own so that a child filling
-  // either pipe never waits for the other to be read. The thread ends when
-  // the last write end closes, whether or not the child ever starts.
-  OwnedHandle errors_reader(CreateThread(nullptr, 0, discard_pipe, errors_read.get(), 0, nullptr));
-  if (!errors_reader.valid()) return std::unexpected(last_error_text());
-
   PROCESS_INFORMATION child{};
-  const DWORD start_error =
-      create_child(application, command_line, nullptr,
-                   {null_input.get(), output_write.get(), errors_write.get()}, child);
-  const bool started = start_error == ERROR_SUCCESS;
+  const DWORD start_error = create_child(
+      application, command_line, nullptr,
+      {pipes.null_input.get(), pipes.output_write.get(), pipes.errors_write.get()}, child);
   // Only the child may hold the write ends now, so the reads end with it.
-  output_write.reset();
-  errors_write.reset();
-  null_input.reset();
-  OwnedHandle process(started ? child.hProcess : nullptr);
-  OwnedHandle thread(started ? child.hThread : nullptr);
-
-  std::string captured;
-  const bool drained = started && drain_pipe(output_read.get(), &captured);
-  // Closing our end makes the child's further writes fail instead of
-  // blocking it when reading stopped early.
-  output_read.reset();
+  pipes.output_write.reset();
+  pipes.errors_write.reset();
+  pipes.null_input.reset();
+  OwnedHandle process(start_error == ERROR_SUCCESS ? child.hProcess : nullptr);
+  OwnedHandle thread(start_error == ERROR_SUCCESS ? child.hThread : nullptr);
+  CaptureClock clock(limits);
+  const auto waited = process.valid() ? wait_for_child(process.get(), clock) : CaptureStop{};
+  if (waited && *waited != CaptureStop::kFinished) TerminateProcess(process.get(), 1);
+  WaitForSingleObject(output_reader.get(), INFINITE);
   WaitForSingleObject(errors_reader.get(), INFINITE);
-  if (!started) return std::unexpected(error_text(start_error));
-  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
-    return std::unexpected(last_error_text());
+  if (!process.valid()) return std::unexpected(error_text(start_error));
+  if (!waited) return std::unexpected(waited.error());
+  if (*waited == CaptureStop::kFinished && !output.whole) {
+    return std::unexpected("reading the child's output failed");
   }
-  if (!drained) return std::unexpected("reading the child's output failed");
-  return captured;
+  return Capture{std::move(output.bytes), *waited};
 }
 
 std::string sibling_program_path(std::string_view bare_name) {
@@ -310,29 +356,20 @@ std::expected<ChildRun, std::string> run_with_input(const std::string& program,
   output_write.reset();
   errors.reset();
 
-  CollectedPipe output{output_read.get(), {}};
+  CollectedPipe output{output_read.get(), {}, false};
   OwnedHandle reader(CreateThread(nullptr, 0, collect_pipe, &output, 0, nullptr));
   // The input fits the pipe, so the write does not wait for the child.
   DWORD written = 0;
   WriteFile(input_write.get(), input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
   input_write.reset();
 
-  ChildRun run;
-  if (WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
-    DWORD status = 0;
-    GetExitCodeProcess(process.get(), &status);
-    run.exit_status = static_cast<int>(status);
-  } else {
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), INFINITE);
-  }
+  const std::optional<int> exit_status = finish_within(process.get(), timeout);
   if (reader.valid()) {
     WaitForSingleObject(reader.get(), INFINITE);
   } else {
     drain_pipe(output_read.get(), &output.bytes);
   }
-  run.output = std::move(output.bytes);
-  return run;
+  return ChildRun{std::move(output.bytes), exit_status};
 }
 
 }  // namespace tolvanik::platform
