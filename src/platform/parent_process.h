@@ -19,10 +19,11 @@ class ParentProcess {
 
  private:
   std::uintptr_t id_ = 0;
-  // The opened process where the system needs one to be watched, else 0.
-  std::uintptr_t handle_ = 0;
-  bool looked_up_ = false;
-  bool gone_ = false;
+  // Where the system needs the parent opened to watch it (Windows): the
+  // opened process, else 0, and what the first look found.
+  [[maybe_unused]] std::uintptr_t handle_ = 0;
+  [[maybe_unused]] bool looked_up_ = false;
+  [[maybe_unused]] bool gone_ = false;
 };
 
 }  // namespace tolvanik::platform
