@@ -27,7 +27,7 @@ std::optional<LogFileWriter> LogFileWriter::open(std::string path, std::uint64_t
 }
 
 bool LogFileWriter::append(std::string_view lines) {
-  const auto taken = platform::lock_whole_file_within(lock_, kLogLockPatience);
+  const auto taken = platform::try_lock_whole_file(lock_, kLogLockPatience);
   if (!taken || !*taken) return false;
   const LockTurn turn(lock_);
   if (!make_room(lines.size())) return false;

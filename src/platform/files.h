@@ -113,7 +113,13 @@ bool is_regular_file(const std::string& path);
 // true when it was taken (let go with unlock_whole_file), false when
 // another holder kept it all that time.
 std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
-                                                     std::chrono::milliseconds patience);
+                                                     std::chrono::microseconds patience);
+
+// How long try_lock_whole_file pauses between tries: a twentieth of its
+// patience, so that a short patience (the log's few milliseconds) is not
+// spent asleep, and no more than 20 ms, so that a long wait (the storage
+// lock) costs the processor next to nothing.
+std::chrono::microseconds lock_retry_pause(std::chrono::microseconds patience);
 
 // True when `path` lies on a network drive: a UNC path or a drive the
 // system reports as remote on Windows, a network file system elsewhere.

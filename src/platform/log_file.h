@@ -3,7 +3,6 @@
 // lock that is never waited for long.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -36,12 +35,6 @@ std::expected<std::uint64_t, std::string> size_of_open_file(const FileHandle& fi
 // system took only in part is taken back where the system allows it.
 std::expected<void, std::string> append_in_one_write(const FileHandle& file,
                                                      std::string_view bytes);
-
-// Takes the exclusive lock that lock_whole_file takes, waiting at most
-// `patience` for another holder to let go: true when taken (let go with
-// unlock_whole_file), false when the other holder kept it all that time.
-std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
-                                                        std::chrono::microseconds patience);
 
 // Moves `from` onto `to`, replacing an existing `to` as replace_file does
 // but not in one step and without waiting for the disk: a log that rolled

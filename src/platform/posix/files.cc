@@ -22,7 +22,6 @@ namespace tolvanik::platform {
 namespace {
 
 // How often a bounded wait for a lock asks again.
-constexpr auto kLockPollInterval = std::chrono::milliseconds(20);
 
 // The f_type of statfs for NFS, SMB, CIFS and SMB2 mounts (linux/magic.h).
 constexpr unsigned long kNetworkFileSystems[] = {0x6969, 0x517B, 0xFF534D42, 0xFE534D42};
@@ -253,14 +252,16 @@ bool is_regular_file(const std::string& path) {
 }
 
 std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
-                                                     std::chrono::milliseconds patience) {
+                                                     std::chrono::microseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
+  const auto pause = lock_retry_pause(patience);
   while (set_whole_file_lock(file, F_WRLCK, F_OFD_SETLK) != 0) {
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
       return std::unexpected(last_error_text());
     }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kLockPollInterval);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(pause, deadline - now));
   }
   return true;
 }

@@ -5,18 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <thread>
 
 #include "platform/environment.h"
 #include "platform/posix/fd_io.h"
 
 namespace tolvanik::platform {
 namespace {
-
-constexpr std::chrono::microseconds kLockPollInterval{200};
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
 
@@ -72,26 +68,6 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
     }
   }
   return std::unexpected(std::move(error));
-}
-
-std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
-                                                        std::chrono::microseconds patience) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  // An open file description's lock, as lock_whole_file takes it.
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  while (fcntl(fd_of(file), F_OFD_SETLK, &range) != 0) {
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EACCES) return std::unexpected(last_error_text());
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return false;
-    // Asking often without spinning leaves the holder the processor to
-    // finish on.
-    std::this_thread::sleep_for(
-        std::min<std::chrono::nanoseconds>(kLockPollInterval, deadline - now));
-  }
-  return true;
 }
 
 std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {

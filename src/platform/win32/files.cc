@@ -20,7 +20,6 @@ constexpr std::size_t kMaxTransfer = 1u << 30;
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 // How often a bounded wait for a lock asks again.
-constexpr DWORD kLockPollMilliseconds = 20;
 
 HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
 
@@ -228,8 +227,9 @@ bool is_regular_file(const std::string& path) {
 }
 
 std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
-                                                     std::chrono::milliseconds patience) {
+                                                     std::chrono::microseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
+  const auto pause = lock_retry_pause(patience);
   while (true) {
     OVERLAPPED range{};
     if (LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
@@ -238,7 +238,15 @@ std::expected<bool, std::string> try_lock_whole_file(const FileHandle& file,
     }
     if (GetLastError() != ERROR_LOCK_VIOLATION) return std::unexpected(last_error_text());
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    Sleep(kLockPollMilliseconds);
+    // Sleep lasts up to a timer tick, 15.6 ms by default: for a pause
+    // under a millisecond, giving the processor to a ready thread lets the
+    // holder on without oversleeping the patience.
+    if (pause < std::chrono::milliseconds(1)) {
+      SwitchToThread();
+    } else {
+      Sleep(
+          static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(pause).count()));
+    }
   }
 }
 

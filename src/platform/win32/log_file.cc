@@ -52,23 +52,6 @@ std::expected<void, std::string> append_in_one_write(const FileHandle& file,
   return {};
 }
 
-std::expected<bool, std::string> lock_whole_file_within(const FileHandle& file,
-                                                        std::chrono::microseconds patience) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (true) {
-    OVERLAPPED range{};
-    if (LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                   MAXDWORD, MAXDWORD, &range)) {
-      return true;
-    }
-    if (GetLastError() != ERROR_LOCK_VIOLATION) return std::unexpected(last_error_text());
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    // Sleep(1) lasts up to a timer tick, 15.6 ms by default: far beyond the
-    // patience. Giving the processor to a ready thread lets the holder on.
-    SwitchToThread();
-  }
-}
-
 std::expected<void, std::string> rename_log_file(const std::string& from, const std::string& to) {
   // Moved onto a free name, the file is not written out first where the
   // file system does that for a replacement (ext4 under Wine, for one).
