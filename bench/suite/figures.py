@@ -183,16 +183,23 @@ def burst_seconds(host, count):
     return (time.perf_counter() - start) / count
 
 
-def pipelined(target, count, rounds, goal=2):
-    """Our running host and the C loop host, a burst each in turns."""
-    hosts = [Running(target, target.program(name), running=True)
-             for name in ("tolvanik_host", "minimal_loop_host")]
+def burst_medians(hosts, count, rounds):
+    """Each running host's median seconds per message over `rounds` bursts of
+    `count` pings, the hosts taking turns so that the machine's load falls
+    on all alike; the hosts are closed after."""
     for host in hosts:
         host.request(frame(data.PING))
     times = [[burst_seconds(host, count) for host in hosts] for _ in range(rounds)]
     for host in hosts:
         host.close()
-    ours, floor = (statistics.median(column) for column in zip(*times))
+    return [statistics.median(column) for column in zip(*times)]
+
+
+def pipelined(target, count, rounds, goal=2):
+    """Our running host and the C loop host, a burst each in turns."""
+    ours, floor = burst_medians([Running(target, target.program(name), running=True)
+                                 for name in ("tolvanik_host", "minimal_loop_host")],
+                                count, rounds)
     return [Row("pipelined ping, %s at once, per message" % format(count, ","), target.name,
                 "%.1f us" % (ours * 1e6), "C loop host %.1f us" % (floor * 1e6), ours / floor,
                 "<= %gx" % goal, ours / floor <= goal, "%dx%d" % (rounds, count))]
@@ -276,12 +283,7 @@ def pipelined_log_cost(target, count, rounds, goal=3):
     it weighs most, every message a line."""
     hosts = [Running(target, target.program("tolvanik_host"), running=True, env=env)
              for env in (None, target.log_env())]
-    for host in hosts:
-        host.request(frame(data.PING))
-    times = [[burst_seconds(host, count) for host in hosts] for _ in range(rounds)]
-    for host in hosts:
-        host.close()
-    off, on = (statistics.median(column) for column in zip(*times))
+    off, on = burst_medians(hosts, count, rounds)
     return [Row("pipelined ping, %s at once: log on / off" % format(count, ","), target.name,
                 "%.1f us" % (on * 1e6), "log off %.1f us" % (off * 1e6), on / off,
                 "<= %gx" % goal, on / off <= goal, "%dx%d" % (rounds, count))]
